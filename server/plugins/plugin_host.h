@@ -1,0 +1,22 @@
+// Runs one area extension for one caller and lends plug-ins the four host services.
+// The services take the opaque session handle that BBSSession received.
+#pragma once
+
+#include "ovbbs.h"
+
+#include <cstdint>
+
+class Connection;
+
+// Calls the plug-in's BBSSession on this thread; false when the plug-in is not loaded or the
+// caller's account cannot be found (then *endSession is untouched).
+bool runExtension(uint32_t pluginId, const char* loginName, Connection& c, uint32_t areaId,
+                  bool* endSession, const char* args);
+
+BOOL hostGetValue(void* session, DWORD code, void* out);
+BOOL hostSetValue(void* session, DWORD code, const DWORD* value);
+BOOL hostWrite(void* session, const void* buffer, DWORD length);
+BOOL hostRead(void* session, void* buffer, DWORD length);
+
+// The services record handed to every BBSStartup.
+HostServices makeHostServices();
