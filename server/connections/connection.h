@@ -1,0 +1,75 @@
+// The link to one caller, whatever the transport: buffered reads, the line editor, echo and
+// the time-out flag live here; subclasses supply the raw transport.
+// A connection belongs to its caller's thread. Other threads may only call disconnect().
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+constexpr uint32_t ConnectionBufferSize = 4096;
+constexpr uint32_t LineBufferSize = 256; // 255 characters and a NUL
+
+class Connection {
+public:
+    Connection(int handle, bool isNetwork);
+    virtual ~Connection();
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Closes the transport once; true if this call closed it. Safe from any thread, also
+    // racing another disconnect. A blocked read on the owning thread then fails.
+    bool disconnect();
+
+    [[nodiscard]] bool readByte(char* c);
+    [[nodiscard]] bool readExact(void* buf, uint32_t n);
+    // Next byte that is not LF, echoed when echo is on.
+    [[nodiscard]] bool readKey(char* c);
+    // The line editor: up to 255 characters ending at CR; buf holds LineBufferSize bytes and is
+    // always NUL-terminated on return, also on failure.
+    [[nodiscard]] bool readLine(char* buf);
+    [[nodiscard]] bool write(const void* buf, uint32_t len);
+    [[nodiscard]] bool writeString(const char* s);
+    [[nodiscard]] bool writeChar(char c);
+    // Returns the previous setting.
+    bool setEcho(bool on);
+
+    bool timedOut() const { return timedOut_; }
+    uint32_t id() const { return id_; }
+    bool isOpen() const { return open_.load(std::memory_order_acquire); }
+    bool isNetwork() const { return isNetwork_; }
+
+    // Send and receive time-outs in milliseconds; 0 means no limit.
+    virtual bool setTimeouts(uint32_t writeMs, uint32_t readMs) = 0;
+    // One line describing the peer, into out (LineBufferSize bytes).
+    virtual void describe(char* out) = 0;
+    virtual bool isModem() = 0;
+
+protected:
+    // Makes the transport unusable and wakes a blocked reader (shutdown, hang-up), but keeps
+    // the descriptor number: the subclass destructor releases it after disconnect(), so a
+    // descriptor is never closed while the owning thread may still use it.
+    virtual void closeTransport() = 0;
+    virtual bool lastErrorWasTimeout() = 0;
+    // All len bytes out, only while open.
+    virtual bool writeRaw(const void* buf, uint32_t len) = 0;
+    // Between 1 and ConnectionBufferSize bytes; *count untouched on failure.
+    virtual bool readRaw(void* buf, uint32_t* count) = 0;
+
+    int handle() const { return handle_; }
+
+private:
+    const uint32_t id_;
+    std::atomic<bool> open_{true};
+    std::mutex closeLock_; // orders a disconnect from another thread before the destructor's
+    char readBuffer_[ConnectionBufferSize];
+    uint32_t readPos_ = 0;
+    uint32_t readCount_ = 0;
+    bool timedOut_ = false;
+    bool echo_ = false;
+    const bool isNetwork_;
+    const int handle_;
+};
+
+// Number of connections constructed so far in this process (the next id).
+uint32_t connectionsCreated();
