@@ -38,6 +38,7 @@ struct LoadedPlugin {
     PluginEntryPoints entry;
     PluginRecord record;
     PluginSessionContext* sessions = nullptr; // callers inside BBSSession
+    bool retired = false; // left the list at server stop while a caller was still inside
     LoadedPlugin* prev = nullptr;
     LoadedPlugin* next = nullptr;
 };
@@ -57,7 +58,8 @@ void loadAllPlugins(UINT* nextMenuCommandId);
 [[nodiscard]] bool installPlugin(const char* fullPath, UINT* nextMenuCommandId);
 [[nodiscard]] bool uninstallPlugin(uint32_t id);
 [[nodiscard]] bool unloadPlugin(uint32_t id, bool force);
-// Server stop: waits (bounded) for callers still inside a plug-in before releasing it.
+// Server stop: waits (bounded) for callers still inside a plug-in before releasing it, and
+// removes also a plug-in whose BBSShutdown refuses. Call it without holding the plug-in lock.
 void unloadAllPlugins();
 bool offerToPlugins(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 bool configurePlugin(uint32_t id);

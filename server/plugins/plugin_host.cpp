@@ -1,0 +1,132 @@
+#include "server/plugins/plugin_host.h"
+
+#include "server/connections/connection.h"
+#include "server/plugins/plugin_session.h"
+#include "server/preferences/preferences.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+PluginSessionContext* usable(void* session) {
+    auto* ctx = static_cast<PluginSessionContext*>(session);
+    return ctx && ctx->connection ? ctx : nullptr;
+}
+
+BOOL putDword(void* out, DWORD v) {
+    std::memcpy(out, &v, sizeof v);
+    return TRUE;
+}
+
+// Copies a string with its terminator and nothing beyond it.
+BOOL putText(void* out, const char* text, size_t fieldSize) {
+    size_t n = strnlen(text, fieldSize - 1);
+    std::memcpy(out, text, n);
+    static_cast<char*>(out)[n] = '\0';
+    return TRUE;
+}
+
+BOOL saveSnapshot(const PluginSessionContext& ctx) {
+    return updateUser(ctx.user) ? TRUE : FALSE;
+}
+
+} // namespace
+
+bool runExtension(uint32_t pluginId, const char* loginName, Connection& c, uint32_t areaId,
+                  bool* endSession, const char* args) {
+    auto* ctx = new (std::nothrow) PluginSessionContext;
+    if (!ctx) return false;
+    ctx->connection = &c;
+    // A deleted account gives the plug-in nothing to work on.
+    if (!loginName || !findUser(ctx->user, loginName)) {
+        delete ctx;
+        return false;
+    }
+    if (args) putText(ctx->args, args, sizeof ctx->args);
+    BBSSessionProc session = nullptr;
+    if (!attachSession(pluginId, *ctx, session)) {
+        delete ctx;
+        return false;
+    }
+    DWORD flag = 0; // a plug-in that forgets to answer leaves the caller browsing
+    bool result = session(ctx, areaId, ctx->user.id, &flag) != 0;
+    if (endSession) *endSession = flag != 0;
+    detachSession(*ctx);
+    delete ctx;
+    return result;
+}
+
+BOOL hostGetValue(void* session, DWORD code, void* out) {
+    PluginSessionContext* ctx = usable(session);
+    if (!ctx || !out) return FALSE;
+    const UserRecord& u = ctx->user;
+    switch (code) {
+    case BBS_VALUE_TIMEOUT:
+        return putDword(out, ctx->connection->timedOut() ? 1 : 0);
+    case BBS_VALUE_LOGIN_NAME:
+        return putText(out, u.loginName, sizeof u.loginName);
+    case BBS_VALUE_ANSI_TERMINAL:
+        return putDword(out, (u.userFlags & AnsiTerminalFlag) ? 1 : 0);
+    case BBS_VALUE_UPLOAD_KB:
+        return putDword(out, u.uploadKb);
+    case BBS_VALUE_DOWNLOAD_KB:
+        return putDword(out, u.downloadKb);
+    case BBS_VALUE_ACCESS_LEVEL:
+        return putDword(out, u.accessLevel);
+    case BBS_VALUE_EXTENSION_ARGS:
+        return putText(out, ctx->args, sizeof ctx->args);
+    default:
+        return FALSE;
+    }
+}
+
+BOOL hostSetValue(void* session, DWORD code, const DWORD* value) {
+    PluginSessionContext* ctx = usable(session);
+    if (!ctx || !value) return FALSE;
+    DWORD v;
+    std::memcpy(&v, value, sizeof v);
+    UserRecord& u = ctx->user;
+    switch (code) {
+    case BBS_VALUE_TIMEOUT:
+        return ctx->connection->setTimeouts(v, v) ? TRUE : FALSE;
+    case BBS_VALUE_ANSI_TERMINAL:
+        u.userFlags = static_cast<uint16_t>((u.userFlags & ~AnsiTerminalFlag) |
+                                            (v != 0 ? AnsiTerminalFlag : 0));
+        return saveSnapshot(*ctx);
+    case BBS_VALUE_UPLOAD_KB:
+        u.uploadKb = v;
+        return saveSnapshot(*ctx);
+    case BBS_VALUE_DOWNLOAD_KB:
+        u.downloadKb = v;
+        return saveSnapshot(*ctx);
+    case BBS_VALUE_ACCESS_LEVEL:
+        if (!getPluginsMayChangeAccess()) return FALSE;
+        u.accessLevel = static_cast<uint16_t>(v & 0xFFFF);
+        return saveSnapshot(*ctx);
+    default:
+        return FALSE; // login name, extension arguments and unknown codes
+    }
+}
+
+BOOL hostWrite(void* session, const void* buffer, DWORD length) {
+    PluginSessionContext* ctx = usable(session);
+    if (!ctx || (!buffer && length)) return FALSE;
+    return ctx->connection->write(buffer, length) ? TRUE : FALSE;
+}
+
+BOOL hostRead(void* session, void* buffer, DWORD length) {
+    PluginSessionContext* ctx = usable(session);
+    if (!ctx || (!buffer && length)) return FALSE;
+    return ctx->connection->readExact(buffer, length) ? TRUE : FALSE;
+}
+
+HostServices makeHostServices() {
+    HostServices s{};
+    s.version = BBS_HOST_VERSION;
+    s.getValue = hostGetValue;
+    s.setValue = hostSetValue;
+    s.write = hostWrite;
+    s.read = hostRead;
+    return s;
+}
