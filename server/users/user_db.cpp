@@ -1,0 +1,330 @@
+#include "server/users/user_db.h"
+
+#include "server/preferences/file_helpers.h"
+#include "server/preferences/preferences.h"
+#include "server/preferences/record_codec.h"
+#include "server/sessions/time_text.h"
+#include "server/users/user_list.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+
+namespace {
+
+constexpr const char* UserFile = "bbsusers.dat";
+constexpr const char* BadNamesFile = "badnames.txt";
+constexpr size_t NameOffset = 4;
+constexpr size_t NameFieldSize = 32;
+constexpr size_t MaxNameLength = NameFieldSize - 1;
+// Whole records per read while scanning, so a scan costs one system call per 64 KiB.
+constexpr uint64_t RecordsPerBlock = 65536 / UserRecordSize;
+
+std::recursive_mutex userLock;
+uint32_t nextUserId = 0;
+// Accounts still being created, by lower-case name, with a count in case a name is deleted and
+// taken again while its first creator is still at work.
+std::map<std::string, int> reservations;
+
+char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool namesEqual(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        if (asciiLower(*a) != asciiLower(*b)) return false;
+        if (*a == '\0') return true;
+    }
+}
+
+// Compares a stored name field with `name` without decoding the record. The field is read as
+// loadText reads it: at most 31 characters. Empty names (free slots) never match.
+bool nameFieldEquals(const uint8_t* field, const char* name) {
+    if (name[0] == '\0') return false;
+    for (size_t i = 0; i < NameFieldSize; ++i) {
+        char stored = i < MaxNameLength ? static_cast<char>(field[i]) : '\0';
+        if (asciiLower(stored) != asciiLower(name[i])) return false;
+        if (stored == '\0') return true;
+    }
+    return false;
+}
+
+std::string lowerName(const char* name) {
+    std::string s(name ? name : "");
+    for (char& c : s)
+        c = asciiLower(c);
+    return s;
+}
+
+struct ScanInfo {
+    bool headerRead = false;
+    uint32_t headerNextId = 0;
+    // Offset just behind the last whole record: where the next account goes.
+    uint64_t recordsEnd = UserFileHeaderSize;
+};
+
+// Reads the header and then the whole records in large blocks, handing each record and its file
+// offset to `visit` until it returns true. A partial last record ends the scan like the end of
+// the file. False only when no buffer could be had.
+template <class Visit> bool scanUserFile(FileHandle file, ScanInfo& info, Visit visit) {
+    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[RecordsPerBlock * UserRecordSize]);
+    if (!block) return false;
+    uint64_t size = 0;
+    if (!fileSize(file, size) || !seekTo(file, 0)) return true;
+    uint8_t header[UserFileHeaderSize];
+    if (size < UserFileHeaderSize || !readExactly(file, header, sizeof header)) return true;
+    info.headerRead = true;
+    info.headerNextId = loadLe32(header + 4);
+    uint64_t count = (size - UserFileHeaderSize) / UserRecordSize;
+    uint64_t done = 0;
+    while (done < count) {
+        uint64_t n = std::min(count - done, RecordsPerBlock);
+        if (!readExactly(file, block.get(), static_cast<uint32_t>(n * UserRecordSize))) break;
+        for (uint64_t i = 0; i < n; ++i) {
+            uint64_t offset = UserFileHeaderSize + (done + i) * UserRecordSize;
+            if (visit(block.get() + i * UserRecordSize, offset)) {
+                info.recordsEnd = UserFileHeaderSize + count * UserRecordSize;
+                return true;
+            }
+        }
+        done += n;
+    }
+    info.recordsEnd = UserFileHeaderSize + done * UserRecordSize;
+    return true;
+}
+
+bool writeAt(FileHandle file, uint64_t offset, const uint8_t* bytes, uint32_t n) {
+    return offset < 0xFFFFFFFFu && seekTo(file, static_cast<uint32_t>(offset)) &&
+           writeExactly(file, bytes, n);
+}
+
+// Finds the account named `name` and overwrites it with `bytes`.
+bool overwriteAccount(const char* name, const uint8_t bytes[UserRecordSize]) {
+    std::lock_guard<std::recursive_mutex> hold(userLock);
+    FileHandle file = openForUpdate(UserFile, FileAccess::Private);
+    if (file == InvalidFile) return false;
+    ScanInfo info;
+    uint64_t found = 0;
+    bool ok = scanUserFile(file, info, [&](const uint8_t* rec, uint64_t offset) {
+        if (!nameFieldEquals(rec + NameOffset, name)) return false;
+        found = offset;
+        return true;
+    });
+    ok = ok && found != 0 && writeAt(file, found, bytes, UserRecordSize);
+    closeFile(file);
+    return ok;
+}
+
+bool createAccount(UserRecord& rec, const char* requestedName, bool reserve) {
+    char name[NameFieldSize];
+    normalizeLoginName(name, requestedName ? requestedName : "");
+    if (std::strlen(name) < 2) return false;
+    char keyword[256] = {};
+    getNewAccountName(keyword);
+    if (namesEqual(name, keyword)) return false;
+    {
+        std::lock_guard<std::recursive_mutex> hold(userLock);
+        FileHandle file = openForUpdate(UserFile, FileAccess::Private);
+        if (file == InvalidFile) return false;
+        ScanInfo info;
+        bool taken = false;
+        bool scanned = scanUserFile(file, info, [&](const uint8_t* stored, uint64_t) {
+            taken = nameFieldEquals(stored + NameOffset, name);
+            return taken;
+        });
+        // The header's counter also counts when the list was never loaded: ids stay unique.
+        if (info.headerRead) nextUserId = std::max(nextUserId, info.headerNextId);
+        if (!scanned || taken || nextUserId == FreeUserId) {
+            closeFile(file);
+            return false;
+        }
+        rec = UserRecord{};
+        rec.id = nextUserId++;
+        std::memcpy(rec.loginName, name, sizeof name);
+        rec.firstLogin = rec.lastLogin = nowAsFileTime();
+
+        uint8_t header[UserFileHeaderSize] = {0x0D, 0x0A, 0x1A, 0x00};
+        storeLe32(header + 4, nextUserId);
+        uint8_t bytes[UserRecordSize];
+        encodeUserRecord(rec, bytes);
+        // A damaged partial record at the end is overwritten, so the new one stays findable.
+        bool ok = writeAt(file, 0, header, sizeof header) &&
+                  writeAt(file, info.recordsEnd, bytes, UserRecordSize);
+        closeFile(file);
+        if (!ok) return false;
+        if (reserve) ++reservations[lowerName(rec.loginName)];
+    }
+    listAddUser(rec.loginName, rec.id);
+    return true;
+}
+
+} // namespace
+
+void encodeUserRecord(const UserRecord& rec, uint8_t out[UserRecordSize]) {
+    RecordWriter w(out, UserRecordSize);
+    w.u32(rec.id);
+    w.text(rec.loginName, sizeof rec.loginName);
+    w.text(rec.password, sizeof rec.password);
+    w.text(rec.realName, sizeof rec.realName);
+    w.u16(rec.accessLevel);
+    w.u16(rec.userFlags);
+    w.u32(rec.loginCount);
+    w.u32(rec.uploadKb);
+    w.u32(rec.downloadKb);
+    w.u32(rec.secondLoginCount);
+    w.u32(rec.reserved1);
+    w.u32(rec.reserved2);
+    w.u64(rec.firstLogin);
+    w.u64(rec.lastLogin);
+}
+
+void decodeUserRecord(const uint8_t in[UserRecordSize], UserRecord& rec) {
+    RecordReader r(in, UserRecordSize);
+    rec.id = r.u32();
+    r.text(rec.loginName, sizeof rec.loginName);
+    r.text(rec.password, sizeof rec.password);
+    r.text(rec.realName, sizeof rec.realName);
+    rec.accessLevel = r.u16();
+    rec.userFlags = r.u16();
+    rec.loginCount = r.u32();
+    rec.uploadKb = r.u32();
+    rec.downloadKb = r.u32();
+    rec.secondLoginCount = r.u32();
+    rec.reserved1 = r.u32();
+    rec.reserved2 = r.u32();
+    rec.firstLogin = r.u64();
+    rec.lastLogin = r.u64();
+}
+
+bool addUser(UserRecord& rec, const char* requestedName) {
+    return createAccount(rec, requestedName, false);
+}
+
+bool addUserReserved(UserRecord& rec, const char* requestedName) {
+    return createAccount(rec, requestedName, true);
+}
+
+void releaseUserReservation(const char* name) {
+    std::lock_guard<std::recursive_mutex> hold(userLock);
+    auto it = reservations.find(lowerName(name));
+    if (it != reservations.end() && --it->second <= 0) reservations.erase(it);
+}
+
+bool isUserReserved(const char* name) {
+    std::lock_guard<std::recursive_mutex> hold(userLock);
+    return reservations.count(lowerName(name)) != 0;
+}
+
+bool findUser(UserRecord& out, const char* name) {
+    if (!name) return false;
+    std::lock_guard<std::recursive_mutex> hold(userLock);
+    FileHandle file = openForRead(UserFile);
+    if (file == InvalidFile) return false;
+    ScanInfo info;
+    bool found = false;
+    bool ok = scanUserFile(file, info, [&](const uint8_t* rec, uint64_t) {
+        if (!nameFieldEquals(rec + NameOffset, name)) return false;
+        decodeUserRecord(rec, out);
+        found = true;
+        return true;
+    });
+    closeFile(file);
+    return ok && found;
+}
+
+bool updateUser(const UserRecord& rec) {
+    uint8_t bytes[UserRecordSize];
+    encodeUserRecord(rec, bytes);
+    char name[NameFieldSize];
+    loadText(bytes + NameOffset, NameFieldSize, name);
+    return overwriteAccount(name, bytes);
+}
+
+bool deleteUser(const char* name) {
+    if (!name) return false;
+    uint8_t freeSlot[UserRecordSize] = {};
+    storeLe32(freeSlot, FreeUserId);
+    if (!overwriteAccount(name, freeSlot)) return false;
+    listRemoveUser(name);
+    return true;
+}
+
+void normalizeLoginName(char out[32], const char* in) {
+    size_t kept = 0;
+    for (const char* p = in; p && *p && kept < MaxNameLength; ++p) {
+        char c = asciiLower(*p);
+        if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '.')
+            out[kept++] = c;
+    }
+    out[kept] = '\0';
+    if (isForbiddenName(out)) out[0] = '\0';
+}
+
+bool isForbiddenName(const char* name) {
+    if (!name) return false;
+    FileHandle file = openForRead(BadNamesFile);
+    if (file == InvalidFile) return false;
+    enum class State { Collect, AfterCr, SkipToLf } state = State::Collect;
+    char line[NameFieldSize];
+    size_t length = 0;
+    bool found = false;
+    auto endLine = [&] {
+        line[length] = '\0';
+        found = namesEqual(line, name);
+        length = 0;
+    };
+    uint64_t remaining = 0;
+    if (!fileSize(file, remaining)) remaining = 0;
+    char block[65536];
+    while (remaining > 0 && !found) {
+        uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(remaining, sizeof block));
+        if (!readExactly(file, block, n)) break;
+        remaining -= n;
+        for (uint32_t i = 0; i < n && !found; ++i) {
+            char b = block[i];
+            switch (state) {
+            case State::Collect:
+                if (b == '\r') {
+                    endLine();
+                    state = State::AfterCr;
+                } else {
+                    line[length++] = b;
+                    if (length == MaxNameLength) {
+                        endLine();
+                        state = State::SkipToLf;
+                    }
+                }
+                break;
+            case State::AfterCr:
+                state = b == '\n' ? State::Collect : State::SkipToLf;
+                break;
+            case State::SkipToLf:
+                if (b == '\n') state = State::Collect;
+                break;
+            }
+        }
+    }
+    if (!found && state == State::Collect && length > 0) endLine();
+    closeFile(file);
+    return found;
+}
+
+void loadUserList() {
+    std::lock_guard<std::recursive_mutex> hold(userLock);
+    FileHandle file = openForRead(UserFile);
+    if (file == InvalidFile) return;
+    ScanInfo info;
+    bool ok = scanUserFile(file, info, [&](const uint8_t* rec, uint64_t) {
+        char name[NameFieldSize];
+        loadText(rec + NameOffset, NameFieldSize, name);
+        uint32_t id = loadLe32(rec);
+        if (name[0] != '\0' && id != FreeUserId) listAddUser(name, id);
+        return false;
+    });
+    if (ok && info.headerRead) nextUserId = info.headerNextId;
+    closeFile(file);
+}

@@ -1,0 +1,54 @@
+// The account file "bbsusers.dat" and the forbidden names in "badnames.txt". Nothing is cached:
+// every operation scans the file under the user database lock, so each lookup sees every change
+// already written. Names are compared ignoring ASCII case; passwords are never compared here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct UserRecord {
+    uint32_t id = 0; // FreeUserId marks a deleted account's slot
+    char loginName[32] = {};
+    char password[32] = {};
+    char realName[256] = {};
+    uint16_t accessLevel = 0;
+    uint16_t userFlags = 0; // AnsiTerminalFlag
+    uint32_t loginCount = 0;
+    uint32_t uploadKb = 0;
+    uint32_t downloadKb = 0;
+    uint32_t secondLoginCount = 0;
+    uint32_t reserved1 = 0;
+    uint32_t reserved2 = 0;
+    uint64_t firstLogin = 0; // FILETIME count of local time
+    uint64_t lastLogin = 0;
+};
+
+constexpr size_t UserRecordSize = 368;
+constexpr size_t UserFileHeaderSize = 8;
+constexpr uint32_t FreeUserId = 0xFFFFFFFFu;
+constexpr uint16_t AnsiTerminalFlag = 1;
+
+void encodeUserRecord(const UserRecord& rec, uint8_t out[UserRecordSize]);
+void decodeUserRecord(const uint8_t in[UserRecordSize], UserRecord& rec);
+
+// Creates an account from a requested name (normalized first); false when the name is too short,
+// forbidden, the new-account keyword, taken, or the file cannot be written.
+[[nodiscard]] bool addUser(UserRecord& rec, const char* requestedName);
+// As addUser, and keeps the new name reserved until releaseUserReservation, so that nobody logs
+// in to the account while its creator is still giving it a password.
+[[nodiscard]] bool addUserReserved(UserRecord& rec, const char* requestedName);
+void releaseUserReservation(const char* name);
+[[nodiscard]] bool isUserReserved(const char* name);
+
+[[nodiscard]] bool findUser(UserRecord& out, const char* name);
+// Overwrites the account whose loginName equals rec.loginName.
+[[nodiscard]] bool updateUser(const UserRecord& rec);
+// Turns the account into a free slot; the file keeps its length.
+[[nodiscard]] bool deleteUser(const char* name);
+
+// Lower case, only letters, digits, '_' and '.', at most 31 characters; forbidden names come
+// out empty.
+void normalizeLoginName(char out[32], const char* in);
+[[nodiscard]] bool isForbiddenName(const char* name);
+// Reads the id counter from the file and announces every account to the user editor's list.
+void loadUserList();

@@ -1,0 +1,67 @@
+#include "server/users/user_db.h"
+#include "server/users/user_list.h"
+#include "support/test_support.h"
+
+#include <atomic>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+std::atomic<int> announced{0};
+void countAdd(const char*, uint32_t) {
+    ++announced;
+}
+void ignoreRemove(const char*) {}
+
+} // namespace
+
+class UserDbConcurrency : public ovtest::WorkDirTest {};
+
+TEST_F(UserDbConcurrency, ParallelCreatorsGetDistinctIdsAndOneWinsASharedName) {
+    constexpr int Threads = 4;
+    constexpr int PerThread = 20;
+    UserListSink sink{countAdd, ignoreRemove};
+    setUserListSink(&sink);
+    std::atomic<int> sharedWins{0};
+    std::vector<std::vector<uint32_t>> ids(Threads);
+    std::atomic<int> failures{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < Threads; ++t) {
+        workers.emplace_back([&, t] {
+            UserRecord shared;
+            if (addUserReserved(shared, "Shared")) ++sharedWins;
+            for (int i = 0; i < PerThread; ++i) {
+                std::string name = "t" + std::to_string(t) + "u" + std::to_string(i);
+                UserRecord rec;
+                if (!addUser(rec, name.c_str())) {
+                    ++failures;
+                    continue;
+                }
+                ids[t].push_back(rec.id);
+                rec.loginCount = static_cast<uint32_t>(i);
+                UserRecord found;
+                if (!updateUser(rec) || !findUser(found, name.c_str()) ||
+                    found.loginCount != static_cast<uint32_t>(i) || isUserReserved(name.c_str()))
+                    ++failures;
+            }
+        });
+    }
+    for (auto& w : workers)
+        w.join();
+    setUserListSink(nullptr);
+
+    EXPECT_EQ(0, failures.load());
+    EXPECT_EQ(1, sharedWins.load());
+    EXPECT_TRUE(isUserReserved("shared"));
+    releaseUserReservation("shared");
+    std::set<uint32_t> unique;
+    for (const auto& list : ids)
+        unique.insert(list.begin(), list.end());
+    EXPECT_EQ(static_cast<size_t>(Threads * PerThread), unique.size());
+    EXPECT_EQ(Threads * PerThread + 1, announced.load());
+    EXPECT_EQ(UserFileHeaderSize + (Threads * PerThread + 1) * UserRecordSize,
+              ovtest::fileSizeOf("bbsusers.dat"));
+}
