@@ -1,0 +1,100 @@
+#include "pagepeek.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace pagepeek {
+namespace {
+
+constexpr size_t PageBytes = 1678;
+constexpr int PageLines = 21;
+constexpr int LineWidth = 80;
+constexpr unsigned char Esc = 0x1B;
+constexpr unsigned char CtrlC = 0x03;
+
+constexpr char Reset[] = "\x1b[0m";
+constexpr char Clear[] = "\x1b[2J\x1b[1;1H";
+constexpr char Status[] = "\x1b[23;1H\x1b[7m";
+
+bool send(const HostServices& host, void* session, const void* bytes, size_t length) {
+    return host.write(session, bytes, static_cast<DWORD>(length)) != 0;
+}
+
+bool sendText(const HostServices& host, void* session, const char* text) {
+    return send(host, session, text, std::strlen(text));
+}
+
+// The ANSI or plain variant of the named file, else "<args>.txt"; null when none opens.
+FILE* openViewedFile(const char* args, bool ansi) {
+    char name[256];
+    if (std::strchr(args, '.'))
+        std::snprintf(name, sizeof name, "%s", args);
+    else
+        std::snprintf(name, sizeof name, ansi ? "%s.ans" : "%s.asc", args);
+    if (FILE* file = std::fopen(name, "rbe")) return file;
+    std::snprintf(name, sizeof name, "%s.txt", args);
+    return std::fopen(name, "rbe");
+}
+
+} // namespace
+
+BOOL runSession(const HostServices& host, void* session, DWORD* endSession) {
+    bool ok = true;
+    DWORD ansi = 0;
+    char args[64] = {};
+    FILE* file = nullptr;
+    if (host.getValue(session, BBS_VALUE_ANSI_TERMINAL, &ansi) &&
+        host.getValue(session, BBS_VALUE_EXTENSION_ARGS, args)) {
+        args[sizeof args - 1] = '\0';
+        file = openViewedFile(args, ansi != 0);
+    }
+    if (file) {
+        const MoreText more = currentMoreText();
+        struct stat st {};
+        const uint64_t total =
+            fstat(fileno(file), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+        uint64_t position = 0;
+        if (ansi) ok = sendText(host, session, Reset);
+        while (ok && position < total) {
+            if (ansi) ok = sendText(host, session, Clear);
+            if (!ok) break;
+
+            unsigned char page[PageBytes];
+            size_t count = 0;
+            int column = 0;
+            int lines = 0;
+            while (count < PageBytes && lines < PageLines && position < total) {
+                int c = std::getc(file);
+                if (c == EOF) { // a read error ends the file here
+                    position = total;
+                    break;
+                }
+                page[count++] = static_cast<unsigned char>(c);
+                ++column;
+                ++position;
+                if (c == '\r') ++lines;
+                if (c == '\n') column = 0;
+                if (column >= LineWidth) {
+                    column = 0;
+                    ++lines;
+                }
+            }
+            char status[MoreField + 64];
+            formatStatus(status, sizeof status, more.text, position, total);
+            unsigned char key = 0;
+            ok = (count == 0 || send(host, session, page, count)) &&
+                 sendText(host, session, ansi ? Status : "\r\n") &&
+                 sendText(host, session, status) && host.read(session, &key, 1) != 0 &&
+                 (!ansi || sendText(host, session, Reset)) && sendText(host, session, "\r\n") &&
+                 sendText(host, session, "\r\n");
+            if (key == Esc || key == CtrlC) position = total;
+        }
+        std::fclose(file);
+    }
+    if (endSession) *endSession = ok ? 0 : 1;
+    return ok ? 1 : 0;
+}
+
+} // namespace pagepeek
