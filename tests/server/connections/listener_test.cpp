@@ -1,7 +1,10 @@
 // The Telnet listener on the UI runtime's loop: real callers over 127.0.0.1 reach sessions
 // through WM_SOCKET, a taken port is told on standard error, and running out of descriptors
 // drops the excess caller instead of spinning.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <thread>

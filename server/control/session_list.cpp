@@ -1,0 +1,153 @@
+#include "server/control/session_list.h"
+
+#include <chrono>
+#include <cstring>
+#include <new>
+#include <thread>
+
+#include "server/connections/connection.h"
+#include "server/control/tray.h"
+#include "server/log/event_log.h"
+#include "server/preferences/preferences.h"
+#include "server/sessions/time_text.h"
+
+namespace {
+
+std::recursive_mutex listLock;
+SessionRecord* head = nullptr;
+
+std::recursive_mutex admissionLock;
+uint32_t activeUsers = 0;
+
+constexpr auto RefusalPause = std::chrono::milliseconds(1000);
+
+void unlink(SessionRecord* r) {
+    if (r->prev)
+        r->prev->next = r->next;
+    else
+        head = r->next;
+    if (r->next) r->next->prev = r->prev;
+    delete r;
+}
+
+// Called with the admission lock held.
+void showLoad(uint32_t active, uint32_t maxUsers) {
+    char tip[TrayTipSize];
+    formatUserCountTip(tip, active, maxUsers);
+    setTrayIcon(trayLevelFor(active, maxUsers));
+    setTrayTip(tip);
+}
+
+} // namespace
+
+std::recursive_mutex& sessionListLock() {
+    return listLock;
+}
+
+SessionRecord* sessionListHead() {
+    return head;
+}
+
+void resetSessionList() {
+    std::lock_guard lock(listLock);
+    while (head)
+        unlink(head);
+}
+
+void addSession(Connection& c) {
+    auto* r = new (std::nothrow) SessionRecord{};
+    if (!r) return; // the caller is served, just not listed
+    r->connection = &c;
+    c.describe(r->description);
+    r->description[sizeof r->description - 1] = 0;
+    formatTime(r->onlineSince, nowAsFileTime());
+    std::lock_guard lock(listLock);
+    r->next = head;
+    if (head) head->prev = r;
+    head = r;
+}
+
+SessionRecord* findSession(Connection& c) {
+    for (SessionRecord* r = head; r; r = r->next)
+        if (r->connection == &c) return r;
+    return nullptr;
+}
+
+void removeSession(Connection& c) {
+    std::lock_guard lock(listLock);
+    if (SessionRecord* r = findSession(c)) unlink(r);
+}
+
+void setSessionLogin(Connection& c, const char* name) {
+    std::lock_guard lock(listLock);
+    if (SessionRecord* r = findSession(c)) {
+        std::strncpy(r->login, name ? name : "", sizeof r->login - 1);
+        r->login[sizeof r->login - 1] = 0;
+    }
+}
+
+void disconnectAll() {
+    std::lock_guard lock(listLock);
+    while (head) {
+        if (head->connection) head->connection->disconnect();
+        unlink(head);
+    }
+}
+
+bool disconnectSession(uint32_t connectionId) {
+    std::lock_guard lock(listLock);
+    for (SessionRecord* r = head; r; r = r->next) {
+        if (r->connection && r->connection->id() == connectionId) {
+            r->connection->disconnect();
+            unlink(r);
+            return true;
+        }
+    }
+    return false;
+}
+
+std::vector<SessionInfo> snapshotSessions() {
+    std::vector<SessionInfo> rows;
+    std::lock_guard lock(listLock);
+    for (SessionRecord* r = head; r; r = r->next) {
+        SessionInfo info{};
+        info.connectionId = r->connection ? r->connection->id() : 0xFFFFFFFFu;
+        std::memcpy(info.login, r->login, sizeof info.login);
+        std::memcpy(info.onlineSince, r->onlineSince, sizeof info.onlineSince);
+        std::memcpy(info.description, r->description, sizeof info.description);
+        rows.push_back(info);
+    }
+    return rows;
+}
+
+bool admitCaller(Connection& c) {
+    uint32_t maxUsers = getMaxUsers();
+    {
+        std::lock_guard lock(admissionLock);
+        if (activeUsers < maxUsers) {
+            ++activeUsers;
+            showLoad(activeUsers, maxUsers);
+            return true;
+        }
+    }
+    char text[PrefTextSize];
+    getTooManyUsersText(text);
+    (void)(c.writeString(text) && c.writeString("\r\n"));
+    logTooManyUsers();
+    // Gives the refusal time to reach the caller before the line is closed.
+    std::this_thread::sleep_for(RefusalPause);
+    logDisconnect(c, DisconnectReason::ClosedWithoutLogoff);
+    return false;
+}
+
+void countOutCaller() {
+    uint32_t maxUsers = getMaxUsers();
+    std::lock_guard lock(admissionLock);
+    if (activeUsers > 0) --activeUsers;
+    showLoad(activeUsers, maxUsers);
+}
+
+uint32_t activeUserCount() {
+    std::lock_guard lock(admissionLock);
+    return activeUsers;
+}

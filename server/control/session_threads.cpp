@@ -1,0 +1,39 @@
+#include "server/control/session_threads.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <system_error>
+#include <thread>
+
+#include "server/connections/tcp_connection.h"
+#include "server/sessions/session.h"
+
+namespace {
+std::atomic<uint32_t> running{0};
+}
+
+void telnetSessionThread(int socketFd) {
+    if (socketFd < 0) return;
+    TelnetConnection connection(socketFd);
+    runSession(connection);
+}
+
+void startTelnetSession(int socketFd) {
+    if (socketFd < 0) return;
+    running.fetch_add(1);
+    try {
+        std::thread([socketFd] {
+            telnetSessionThread(socketFd);
+            running.fetch_sub(1);
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread for this caller: drop the line rather than leak the descriptor.
+        running.fetch_sub(1);
+        ::close(socketFd);
+    }
+}
+
+uint32_t runningSessionThreads() {
+    return running.load();
+}

@@ -1,0 +1,112 @@
+#include "server/sessions/session.h"
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "server/connections/connection.h"
+#include "server/control/session_list.h"
+#include "server/log/event_log.h"
+#include "server/preferences/preferences.h"
+#include "server/sessions/navigation.h"
+#include "server/sessions/new_account.h"
+#include "server/users/user_db.h"
+
+namespace {
+
+constexpr size_t NameLimit = 31; // login names and passwords are looked at up to here
+constexpr auto UnrevealedBannerPause = std::chrono::milliseconds(2000);
+
+bool writePrompt(Connection& c, const char* text) {
+    return c.writeString(text) && c.writeString("  ");
+}
+
+bool equalsIgnoringAsciiCase(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        unsigned char x = static_cast<unsigned char>(*a), y = static_cast<unsigned char>(*b);
+        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
+        if (x != y) return false;
+        if (x == 0) return true;
+    }
+}
+
+bool passwordMatches(const char* typed, const UserRecord& rec) {
+    return std::strncmp(typed, rec.password, sizeof rec.password) == 0;
+}
+
+bool giveUp(Connection& c) {
+    logDisconnect(c, c.timedOut() ? DisconnectReason::TimedOut
+                                  : DisconnectReason::ClosedWithoutLogoff);
+    return false;
+}
+
+} // namespace
+
+bool writeBanner(Connection& c) {
+    return c.writeString(ProductName) && c.writeString("\r\n") && c.writeString(VersionText) &&
+           c.writeString("\r\n") && c.writeString("\r\n");
+}
+
+bool performLogin(Connection& c, char loginName[256]) {
+    char keyword[PrefTextSize];
+    getNewAccountName(keyword);
+    keyword[NameLimit] = 0;
+    char text[PrefTextSize];
+    if (getAllowNewAccounts()) {
+        getHowToCreateText(text);
+        if (!(c.writeString(text) && c.writeString("\r\n") && c.writeString("\r\n")))
+            return giveUp(c);
+    }
+    for (uint32_t attempts = 0;; ++attempts) {
+        // Read at each attempt and compared unsigned: -1 in the file means no limit.
+        if (attempts > static_cast<uint32_t>(getLoginRetries())) return giveUp(c);
+        c.setEcho(true);
+        do {
+            getLoginPrompt(text);
+            if (!writePrompt(c, text) || !c.readLine(loginName)) return giveUp(c);
+        } while (loginName[0] == 0);
+        loginName[NameLimit] = 0;
+        if (getAllowNewAccounts() && equalsIgnoringAsciiCase(loginName, keyword)) {
+            if (createNewAccount(c, loginName)) return true;
+            return giveUp(c);
+        }
+        c.setEcho(false);
+        char password[LineBufferSize];
+        getPasswordPrompt(text);
+        if (!writePrompt(c, text) || !c.readLine(password) || !c.writeString("\r\n"))
+            return giveUp(c);
+        password[NameLimit] = 0;
+        UserRecord rec;
+        // An account still being created has no password yet: nobody may log in to it.
+        if (findUser(rec, loginName) && !isUserReserved(rec.loginName) &&
+            passwordMatches(password, rec))
+            return true;
+        logLoginFailure(c, loginName);
+        getLoginFailureText(text);
+        if (!(c.writeString(text) && c.writeString("\r\n") && c.writeString("\r\n")))
+            return giveUp(c);
+    }
+}
+
+void runSession(Connection& c) {
+    const bool unrevealing = getUnrevealingLogin();
+    logConnect(c);
+    addSession(c);
+    const uint32_t idleMs = getIdleTimeoutMs();
+    (void)c.setTimeouts(idleMs, idleMs);
+    if (!unrevealing) (void)writeBanner(c);
+    if (admitCaller(c)) {
+        char loginName[LineBufferSize] = {};
+        if (performLogin(c, loginName)) {
+            if (unrevealing) {
+                (void)(c.writeString("\r\n") && c.writeString("\r\n") && writeBanner(c) &&
+                       c.writeString("\r\n") && c.writeString("\r\n"));
+                std::this_thread::sleep_for(UnrevealedBannerPause);
+            }
+            browseAreas(c, loginName);
+        }
+        countOutCaller();
+    }
+    removeSession(c);
+}

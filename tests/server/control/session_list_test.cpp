@@ -1,0 +1,97 @@
+// The session list on its own: records newest first, lookups by connection, dropping callers.
+#include <cstring>
+#include <regex>
+
+#include "server/connections/tcp_connection.h"
+#include "server/control/session_list.h"
+#include "support/test_support.h"
+
+namespace {
+
+struct Line {
+    Line() {
+        EXPECT_TRUE(ovtest::makeTcpPair(serverSide, clientSide));
+        connection = std::make_unique<TcpConnection>(serverSide);
+        client = ovtest::LoopbackClient(clientSide);
+    }
+    int serverSide = -1, clientSide = -1;
+    std::unique_ptr<TcpConnection> connection;
+    ovtest::LoopbackClient client;
+};
+
+class SessionListTest : public ::testing::Test {
+protected:
+    void SetUp() override { resetSessionList(); }
+    void TearDown() override { resetSessionList(); }
+};
+
+TEST_F(SessionListTest, RecordsAreNewestFirstWithTimeAndDescription) {
+    Line a, b, c;
+    addSession(*a.connection);
+    addSession(*b.connection);
+    addSession(*c.connection);
+    auto rows = snapshotSessions();
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].connectionId, c.connection->id());
+    EXPECT_EQ(rows[2].connectionId, a.connection->id());
+    char description[256];
+    a.connection->describe(description);
+    EXPECT_STREQ(rows[2].description, description);
+    EXPECT_TRUE(std::regex_match(rows[2].onlineSince,
+                                 std::regex(R"(\d\d:\d\d on \d\d [A-Z][a-z]{2} \d{4})")))
+        << rows[2].onlineSince;
+    EXPECT_STREQ(rows[2].login, "");
+
+    std::lock_guard lock(sessionListLock());
+    SessionRecord* head = sessionListHead();
+    ASSERT_NE(head, nullptr);
+    EXPECT_EQ(head->prev, nullptr);
+    EXPECT_EQ(head->next->prev, head);
+    EXPECT_EQ(findSession(*b.connection), head->next);
+}
+
+TEST_F(SessionListTest, LoginNameAndRemovalFollowTheConnection) {
+    Line a, b;
+    addSession(*a.connection);
+    addSession(*b.connection);
+    setSessionLogin(*a.connection, "ALICE");
+    removeSession(*b.connection);
+    removeSession(*b.connection); // already gone: ignored
+    setSessionLogin(*b.connection, "nobody");
+    auto rows = snapshotSessions();
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_STREQ(rows[0].login, "ALICE");
+    int seen = 0;
+    forEachSession([&](SessionRecord& r) {
+        EXPECT_EQ(r.connection, a.connection.get());
+        ++seen;
+    });
+    EXPECT_EQ(seen, 1);
+}
+
+TEST_F(SessionListTest, DisconnectAllDropsEveryLineAndEmptiesTheList) {
+    disconnectAll(); // empty: nothing happens
+    Line a, b;
+    addSession(*a.connection);
+    addSession(*b.connection);
+    disconnectAll();
+    EXPECT_TRUE(snapshotSessions().empty());
+    EXPECT_FALSE(a.connection->isOpen());
+    EXPECT_FALSE(b.connection->isOpen());
+    EXPECT_TRUE(a.client.waitForClose());
+    removeSession(*a.connection); // the thread's own removal later finds nothing
+}
+
+TEST_F(SessionListTest, DisconnectSessionPicksTheRecordById) {
+    Line a, b;
+    addSession(*a.connection);
+    addSession(*b.connection);
+    EXPECT_TRUE(disconnectSession(a.connection->id()));
+    EXPECT_FALSE(a.connection->isOpen());
+    EXPECT_TRUE(b.connection->isOpen());
+    EXPECT_FALSE(disconnectSession(a.connection->id()));
+    ASSERT_EQ(snapshotSessions().size(), 1u);
+    EXPECT_EQ(snapshotSessions()[0].connectionId, b.connection->id());
+}
+
+} // namespace

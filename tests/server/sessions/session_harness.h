@@ -1,0 +1,113 @@
+// Real Telnet callers for the session tests: a loopback listener whose accepted sockets go to
+// real session threads, the texts callers see, a stand-in for area navigation (which has its
+// own tests) and a reader for the event log.
+#pragma once
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "server/control/session_list.h"
+#include "server/control/session_threads.h"
+#include "server/preferences/preferences.h"
+#include "server/users/user_db.h"
+#include "support/test_support.h"
+
+namespace sesstest {
+
+inline const std::string Negotiation = "\xff\xfb\x03\xff\xfd\x03\xff\xfb\x01";
+inline const std::string Banner = "Ossivane BBS\r\nVersion 1.00b1, build 311 (14 Apr 99)\r\n\r\n";
+inline const std::string HowTo = "Login as \"new\" to create a new account.\r\n\r\n";
+inline const std::string LoginPrompt = "Login:  ";
+inline const std::string PasswordPrompt = "Password:  ";
+inline const std::string Failure = "Login incorrect\r\n\r\n";
+inline const std::string HandlePrompt = "Enter the \"handle\" (login name) that you wish to use:  ";
+inline const std::string NameInUse =
+    "That name is too short or is already in use.  Please try again.\r\n";
+inline const std::string NewPasswordPrompt =
+    "Enter a new password (it will not be shown on screen):  ";
+inline const std::string RepeatPrompt = "Type the password again to verify:  ";
+inline const std::string RealNamePrompt = "Please enter your real name:  ";
+inline const std::string AnsiPrompt = "Use ANSI escape codes and extended DOS characters (Y/N)?  ";
+inline const std::string TooMany =
+    "The server's connection limit has been reached.  Please try again later.\r\n";
+
+// What the stand-in navigation sends once a caller is logged in.
+inline std::string areasMarker(const std::string& name) {
+    return "AREAS " + name + "\r\n";
+}
+
+// Accepts callers on a free loopback port and serves each on a real session thread.
+class SessionServer {
+public:
+    SessionServer() {
+        fd_ = ovtest::listenOnFreePort(port);
+        acceptor_ = std::thread([this] {
+            for (;;) {
+                int s = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+                if (s >= 0)
+                    startTelnetSession(s);
+                else if (errno != EINTR && errno != ECONNABORTED)
+                    return;
+            }
+        });
+    }
+    ~SessionServer() {
+        ::shutdown(fd_, SHUT_RDWR); // wakes the accept
+        acceptor_.join();
+        ::close(fd_);
+        disconnectAll();
+        EXPECT_TRUE(ovtest::waitUntil([] { return runningSessionThreads() == 0; }));
+    }
+    ovtest::LoopbackClient call() {
+        ovtest::LoopbackClient c;
+        EXPECT_TRUE(c.connectTo(port));
+        return c;
+    }
+    uint16_t port = 0;
+
+private:
+    int fd_ = -1;
+    std::thread acceptor_;
+};
+
+// Event headings of bbslog.txt in order; a DISCONNECT carries its reason ("DISCONNECT: ...").
+inline std::vector<std::string> logEvents() {
+    std::vector<std::string> events;
+    std::string log = ovtest::readFile("bbslog.txt");
+    size_t at = 0;
+    while ((at = log.find("]===\r\n", at)) != std::string::npos) {
+        at += 6;
+        size_t eol = log.find("\r\n", at);
+        std::string name = log.substr(at, eol - at);
+        if (name == "DISCONNECT") {
+            size_t r = log.find("Reason:  ", eol);
+            size_t e = log.find("\r\n", r);
+            name += ": " + log.substr(r + 9, e - r - 9);
+        }
+        events.push_back(name);
+    }
+    return events;
+}
+
+inline void makeAccount(const char* name, const char* password) {
+    UserRecord rec;
+    ASSERT_TRUE(addUser(rec, name));
+    std::snprintf(rec.password, sizeof rec.password, "%s", password);
+    ASSERT_TRUE(updateUser(rec));
+}
+
+// Each test starts from the default preferences in its own directory and an empty list.
+class SessionTest : public ovtest::WorkDirTest {
+protected:
+    void SetUp() override {
+        (void)loadPreferences();
+        resetSessionList();
+    }
+};
+
+} // namespace sesstest
