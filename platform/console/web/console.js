@@ -109,11 +109,13 @@
   function bitmapSvg(resource) {
     // The product picture (also on the splash): a night sky over a calm sea.
     return svg(`<defs><linearGradient id="sky${resource}" x1="0" y1="0" x2="0" y2="1"><stop offset="0" stop-color="#000040"/><stop offset="0.7" stop-color="#1a3a8a"/><stop offset="1" stop-color="#0b1a3a"/></linearGradient></defs>
-      <rect width="272" height="77" fill="url(#sky${resource})"/>
-      <path d="M0 52 Q40 44 80 50 T160 48 T272 50 V77 H0Z" fill="#08204a"/>
-      <circle cx="238" cy="18" r="9" fill="#f0f0c0"/>
-      <text x="12" y="34" font-family="Georgia, 'Times New Roman', serif" font-size="26" font-style="italic" fill="#ffffff">Ossivane</text>
-      <text x="128" y="34" font-family="Arial, sans-serif" font-size="22" font-weight="bold" fill="#ffd040">BBS</text>`, 272, 77);
+      <rect width="272" height="58" fill="url(#sky${resource})"/>
+      <path d="M0 46 Q40 40 80 45 T160 43 T272 45 V58 H0Z" fill="#08204a"/>
+      <circle cx="236" cy="16" r="8" fill="#f0f0c0"/>
+      <circle cx="40" cy="10" r="0.8" fill="#fff"/><circle cx="150" cy="7" r="0.8" fill="#fff"/><circle cx="200" cy="22" r="0.7" fill="#fff"/>
+      <text x="12" y="33" font-family="Georgia, 'Times New Roman', serif" font-size="26" font-style="italic" fill="#ffffff">Ossivane</text>
+      <text x="126" y="33" font-family="Arial, sans-serif" font-size="22" font-weight="bold" fill="#ffd040">BBS</text>
+      <rect y="58" width="272" height="19" fill="#ffffff"/><rect y="58" width="272" height="1" fill="#808080"/>`, 272, 77);
   }
   function msgIconSvg(type) {
     const icon = type & 0xf0;
@@ -317,17 +319,18 @@
 
   function updateView(view, w, depth) {
     const style = flagsOf(w.style, DS);
-    const enabled = w.enabled !== false && connected;
+    const flag = (name, bit) => (w[name] !== undefined ? !!w[name] : !!(style & bit));
+    const accepts = w.acceptsInput !== undefined ? !!w.acceptsInput : w.enabled !== false;
     view.w = w;
-    toggle(view.root, 'inactive', w.enabled === false);
-    view.root.inert = !enabled;
+    toggle(view.root, 'inactive', !accepts);
+    view.root.inert = !accepts || !connected;
     const title = str(w.title);
     setText(view.title, title);
-    const hasCaption = view.kind !== 'dialog' || (style & DS.caption) || !w.style;
+    const hasCaption = view.kind !== 'dialog' || flag('caption', DS.caption);
     view.bar.hidden = !hasCaption;
-    toggle(view.root, 'splash', !hasCaption);
-    view.minBtn.hidden = view.kind !== 'dialog' || !(style & DS.minimizebox);
-    view.closeBtn.hidden = view.kind === 'dialog' ? !(style & DS.sysmenu) : view.kind === 'messagebox';
+    toggle(view.root, 'captionless', !hasCaption);
+    view.minBtn.hidden = view.kind !== 'dialog' || !flag('minimizeBox', DS.minimizebox);
+    view.closeBtn.hidden = view.kind === 'messagebox' || !(view.kind !== 'dialog' || flag('closeBox', DS.sysmenu));
     if (view.kind === 'dialog' && !view.icon.firstChild && w.menu) view.icon.appendChild(meterSvg(0));
     if (view.kind === 'messagebox') updateMessageBox(view, w);
     else if (view.kind === 'openfile') updateOpenFile(view, w);
@@ -707,7 +710,7 @@
   }
 
   function updateControl(view, cv, c) {
-    const style = flagsOf(c.style, ST);
+    const style = flagsOf(c.styles !== undefined ? c.styles : c.style, ST);
     cv.style = style;
     const enabled = c.enabled !== undefined ? !!c.enabled : !(style & ST.disabled);
     const visible = c.visible !== undefined ? !!c.visible : !(style & ST.hidden);
@@ -740,7 +743,7 @@
         input.readOnly = !!(style & ST.readonly);
         input.disabled = !enabled;
         input.inputMode = style & ST.number ? 'numeric' : 'text';
-        const limit = num(c.limit);
+        const limit = num(c.maxLength, num(c.limit));
         if (limit > 0) input.maxLength = limit; else input.removeAttribute('maxlength');
         syncValue(view, cv, input, text);
         break;
@@ -763,12 +766,12 @@
         cv.sel = num(c.selected, num(c.curSel, -1));
         cv.input.disabled = !enabled;
         cv.drop.disabled = !enabled;
-        const limit = num(c.limit);
+        const limit = num(c.maxLength, num(c.limit));
         if (limit > 0) cv.input.maxLength = limit; else cv.input.removeAttribute('maxlength');
         syncValue(view, cv, cv.input, text);
         break;
       }
-      case 'treeview': updateTree(cv, c, enabled, style); break;
+      case 'treeview': updateTree(cv, c, enabled, style, c.styles !== undefined || c.style !== undefined); break;
       case 'listview': updateListView(cv, c, enabled, style); break;
       case 'bitmap': case 'icon': {
         const res = num(c.resource);
@@ -777,6 +780,7 @@
       }
       default: {
         setMnemonic(cv.root, text);
+        toggle(cv.root, 'oneline', h < 24 && !text.includes('\n'));
         toggle(cv.root, 'center', style & ST.center);
         toggle(cv.root, 'right', style & ST.right);
       }
@@ -822,14 +826,14 @@
   // Tree nodes arrive as nested objects; the item handle is what input names.
   const nodeId = (n) => num(n.item, num(n.handle, num(n.id)));
   const nodeKids = (n) => (Array.isArray(n.children) ? n.children : []);
-  function updateTree(cv, c, enabled, style) {
+  function updateTree(cv, c, enabled, style, styled) {
     const roots = Array.isArray(c.tree) ? c.tree : Array.isArray(c.roots) ? c.roots : Array.isArray(c.nodes) ? c.nodes : Array.isArray(c.items) ? c.items : [];
     const sel = num(c.selected, num(c.selection, num(c.treeSel, 0)));
     cv.sel = sel;
     cv.root.tabIndex = enabled ? 0 : -1;
-    toggle(cv.root, 'lines', style & ST.haslines || !c.style);
-    toggle(cv.root, 'nolinesatroot', c.style && !(style & ST.linesatroot));
-    const buttons = !!(style & ST.hasbuttons) || !c.style;
+    toggle(cv.root, 'lines', style & ST.haslines || !styled);
+    toggle(cv.root, 'nolinesatroot', styled && !(style & ST.linesatroot));
+    const buttons = !!(style & ST.hasbuttons) || !styled;
     const fill = (ul, nodes) => {
       syncRows(ul, nodes.length, () => {
         const li = el('li');
@@ -912,7 +916,7 @@
           const wrap = el('div');
           wrap.style.display = 'flex';
           wrap.style.gap = '2px';
-          wrap.appendChild(imageSvg(num(images[image], image)));
+          wrap.appendChild(imageSvg(num(r.imageResource, num(images[image], image))));
           if (cells[0]) wrap.appendChild(el('span', null, str(cells[0])));
           td.appendChild(wrap);
         } else {
@@ -940,22 +944,30 @@
       default: return [['OK', IDOK]];
     }
   }
+  const ICON_BITS = { error: 0x10, question: 0x20, warning: 0x30, information: 0x40 };
+  function boxButtons(w) {
+    const mb = w.messageBox || {};
+    if (Array.isArray(mb.buttons) && mb.buttons.length) return mb.buttons.map((b) => [str(b.text), num(b.id)]);
+    return mbButtons(num(w.type, num(w.mbType)));
+  }
   function answerCancel(view) {
-    const t = num(view.w.type, num(view.w.mbType));
-    const b = mbButtons(t);
+    const b = boxButtons(view.w);
     if (b.some(([, v]) => v === IDCANCEL)) post({ type: 'messageBoxAnswer', window: view.id, control: IDCANCEL });
-    else if (b.length === 1) post({ type: 'messageBoxAnswer', window: view.id, control: IDOK });
+    else if (b.length === 1) post({ type: 'messageBoxAnswer', window: view.id, control: b[0][1] });
   }
   function updateMessageBox(view, w) {
-    const type = num(w.type, num(w.mbType));
-    setText(view.text, str(w.text));
-    if (view.type !== type) {
-      view.type = type;
+    const mb = w.messageBox || {};
+    const type = mb.icon !== undefined ? ICON_BITS[mb.icon] || 0 : num(w.type, num(w.mbType));
+    setText(view.text, str(mb.text !== undefined ? mb.text : w.text));
+    const buttons = boxButtons(w);
+    const key = JSON.stringify([type, buttons]);
+    if (view.type !== key) {
+      view.type = key;
       const icon = msgIconSvg(type);
       view.iconBox.replaceChildren(...(icon ? [icon] : []));
       view.iconBox.hidden = !icon;
       view.buttons.replaceChildren();
-      for (const [label, value] of mbButtons(type)) {
+      for (const [label, value] of buttons) {
         const b = el('button');
         const l = el('span', 'lbl');
         setMnemonic(l, label);
