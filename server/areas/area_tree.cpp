@@ -13,7 +13,8 @@ namespace {
 constexpr uint32_t RecordsPerChunk = 1024;
 
 std::recursive_mutex areaMutex;
-std::unique_ptr<AreaRecord> areaTable[MaxAreas];
+// Plain pointers: nothing is freed behind the back of a session thread during exit.
+AreaRecord* areaTable[MaxAreas];
 
 template <size_t N> void terminate(char (&text)[N]) {
     text[N - 1] = '\0';
@@ -59,7 +60,7 @@ bool readAreaFile() {
             decodeAreaRecord(chunk.get() + i * AreaRecordSize, rec);
             if (rec.id >= MaxAreas || areaTable[rec.id]) continue; // the first one read wins
             makeSafe(rec);
-            areaTable[rec.id].reset(new (std::nothrow) AreaRecord(rec));
+            areaTable[rec.id] = new (std::nothrow) AreaRecord(rec);
             going = areaTable[rec.id] != nullptr;
         }
         done += n;
@@ -120,7 +121,7 @@ bool loadAreaTree() {
     // A backup left behind means a save was cut short: the backup is the last whole tree.
     if (fileExists(AreaBackupFile)) (void)replaceFile(AreaBackupFile, AreaFile);
     if (readAreaFile()) return true;
-    areaTable[0].reset(new (std::nothrow) AreaRecord());
+    areaTable[0] = new (std::nothrow) AreaRecord();
     return areaTable[0] && saveAreaTree();
 }
 
@@ -150,7 +151,7 @@ bool addSubArea(uint32_t parentId, AreaRecord& out) {
     while (id < MaxAreas && areaTable[id])
         ++id;
     if (id == MaxAreas) return false;
-    areaTable[id].reset(new (std::nothrow) AreaRecord());
+    areaTable[id] = new (std::nothrow) AreaRecord();
     if (!areaTable[id]) return false;
     areaTable[id]->id = id;
     areaTable[id]->parentId = parentId;
@@ -195,8 +196,10 @@ bool saveAreaTree() {
 
 void freeAreaTree() {
     std::lock_guard<std::recursive_mutex> hold(areaMutex);
-    for (auto& slot : areaTable)
-        slot.reset();
+    for (auto& slot : areaTable) {
+        delete slot;
+        slot = nullptr;
+    }
 }
 
 FileHandle beginSafeReplace(const char* target, const char* backup) {

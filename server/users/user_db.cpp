@@ -27,8 +27,9 @@ constexpr uint64_t RecordsPerBlock = 65536 / UserRecordSize;
 std::recursive_mutex userLock;
 uint32_t nextUserId = 0;
 // Accounts still being created, by lower-case name, with a count in case a name is deleted and
-// taken again while its first creator is still at work.
-std::map<std::string, int> reservations;
+// taken again while its first creator is still at work. Never destroyed: session threads may
+// still ask while the process exits.
+std::map<std::string, int>& reservations = *new std::map<std::string, int>;
 
 char asciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
