@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -28,6 +29,10 @@ timeval timevalOf(uint32_t ms) {
 } // namespace
 
 TcpConnection::TcpConnection(int socketFd) : Connection(socketFd, true) {
+    // Time-outs rely on blocking calls; a descriptor handed over non-blocking would make every
+    // empty read look like an expired time-out.
+    int flags = fcntl(socketFd, F_GETFL);
+    if (flags >= 0 && (flags & O_NONBLOCK)) (void)fcntl(socketFd, F_SETFL, flags & ~O_NONBLOCK);
     sockaddr_in a{};
     socklen_t len = sizeof a;
     if (getpeername(socketFd, reinterpret_cast<sockaddr*>(&a), &len) == 0 &&

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
+#include <thread>
 
 namespace {
 
@@ -194,4 +196,21 @@ TEST(ConnectionReads, IdsComeFromOneGrowingCounter) {
     EXPECT_EQ(b.conn->id() + 1, connectionsCreated());
     EXPECT_TRUE(a.conn->isNetwork());
     EXPECT_FALSE(a.conn->isModem());
+}
+
+TEST(ConnectionReads, ANonBlockingSocketIsMadeBlockingSoEmptyReadsAreNoTimeOuts) {
+    int s = -1, c = -1;
+    ASSERT_TRUE(ovtest::makeTcpPair(s, c));
+    ovtest::LoopbackClient peer(c);
+    ASSERT_EQ(0, fcntl(s, F_SETFL, fcntl(s, F_GETFL) | O_NONBLOCK));
+    TcpConnection conn(s);
+    EXPECT_EQ(0, fcntl(s, F_GETFL) & O_NONBLOCK);
+    std::thread later([&] {
+        // Sent once the reader is waiting, or before: either way the read must wait for it.
+        (void)peer.send("w");
+    });
+    char ch = 0;
+    EXPECT_TRUE(conn.readByte(&ch));
+    EXPECT_EQ('w', ch);
+    later.join();
 }
