@@ -1,6 +1,8 @@
 #include "pagepeek.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -26,6 +28,17 @@ bool sendText(const HostServices& host, void* session, const char* text) {
     return send(host, session, text, std::strlen(text));
 }
 
+// Only regular files are shown: a directory or a pipe named by the argument is no file to page
+// (and opening a pipe without O_NONBLOCK would wait for a writer).
+FILE* openRegular(const char* name) {
+    int fd = open(name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    FILE* file = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? fdopen(fd, "rb") : nullptr;
+    if (!file) close(fd);
+    return file;
+}
+
 // The ANSI or plain variant of the named file, else "<args>.txt"; null when none opens.
 FILE* openViewedFile(const char* args, bool ansi) {
     char name[256];
@@ -33,9 +46,9 @@ FILE* openViewedFile(const char* args, bool ansi) {
         std::snprintf(name, sizeof name, "%s", args);
     else
         std::snprintf(name, sizeof name, ansi ? "%s.ans" : "%s.asc", args);
-    if (FILE* file = std::fopen(name, "rbe")) return file;
+    if (FILE* file = openRegular(name)) return file;
     std::snprintf(name, sizeof name, "%s.txt", args);
-    return std::fopen(name, "rbe");
+    return openRegular(name);
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "plugins/standard/plugin_harness.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -118,6 +119,11 @@ TEST_F(Pagepeek, MissingFileOrUnreadableValuesSendNothing) {
     EXPECT_EQ(view("nothing", ""), "");
     EXPECT_EQ(result, 1);
     EXPECT_EQ(endSession, 0u);
+    ASSERT_EQ(mkdir("folder.asc", 0755), 0);
+    ASSERT_EQ(mkfifo("pipe.txt", 0644), 0);
+    EXPECT_EQ(view("folder.asc", ""), "");
+    EXPECT_EQ(view("pipe", ""), "");
+    EXPECT_EQ(result, 1);
     writeFile("doc.txt", "x");
     account.refuseGets = true;
     EXPECT_EQ(view("doc", ""), "");
