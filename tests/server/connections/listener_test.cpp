@@ -10,6 +10,9 @@
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
+#include "ovui_driver.h"
 #include "server/connections/telnet_listener.h"
 #include "server/control/headless_host.h"
 #include "server/control/session_list.h"
@@ -22,6 +25,10 @@ namespace {
 
 const std::string Opening = "\xff\xfb\x03\xff\xfd\x03\xff\xfb\x01"
                             "Ossivane BBS\r\nVersion 1.00b1, build 311 (14 Apr 99)\r\n\r\n";
+
+nlohmann::json trayState() {
+    return nlohmann::json::parse(ovuiSnapshotJson())["tray"];
+}
 
 uint16_t freePort() {
     uint16_t port = 0;
@@ -61,6 +68,28 @@ TEST_F(ListenerTest, CallerReachesASessionThroughTheMainWindow) {
     EXPECT_FALSE(isListening());
     ovtest::LoopbackClient late;
     EXPECT_FALSE(late.connectTo(port));
+}
+
+TEST_F(ListenerTest, TrayInTheRuntimeShowsLoadAndTip) {
+    ASSERT_TRUE(setMaxUsers(3));
+    ASSERT_TRUE(startHeadlessHost());
+    EXPECT_EQ(trayState()["tip"], "0 user(s) out of a maximum of 3");
+    EXPECT_EQ(trayState()["level"], 0);
+    std::vector<ovtest::LoopbackClient> callers(2);
+    for (auto& c : callers) {
+        ASSERT_TRUE(c.connectTo(port));
+        ASSERT_NE(c.readUntil("Login:  ").find("Login:  "), std::string::npos);
+    }
+    EXPECT_EQ(trayState()["level"], 3);
+    EXPECT_EQ(trayState()["tip"], "2 user(s) out of a maximum of 3");
+    // A restarted taskbar gets the icon back as it was.
+    removeTrayIcon();
+    ASSERT_EQ(trayState()["present"], false);
+    ASSERT_TRUE(ovuiPageOpened());
+    EXPECT_TRUE(ovuiWaitFor([] { return trayState()["present"] == true; }, 10000));
+    EXPECT_EQ(trayState()["level"], 3);
+    stopHeadlessHost();
+    EXPECT_EQ(trayState()["present"], false);
 }
 
 TEST_F(ListenerTest, CallersArrivingTogetherEachGetASession) {

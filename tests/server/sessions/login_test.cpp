@@ -200,6 +200,23 @@ TEST_F(LoginTest, HangingUpDuringAccountCreationLeavesNoAccount) {
     EXPECT_NE(c.readUntil(NewPasswordPrompt).find(NewPasswordPrompt), std::string::npos);
 }
 
+TEST_F(LoginTest, LongNamesAndPasswordsCountUpTo31Characters) {
+    const std::string name31 = "abcdefghijklmnopqrstuvwxyz01234";
+    const std::string password40 = "Password-of-forty-characters-0123456789!";
+    SessionServer server;
+    LoopbackClient maker = server.call();
+    ASSERT_TRUE(maker.send("new\r\n" + name31 + "56789XYZZY\r\n" + password40 + "\r\n" +
+                           password40 + "\r\nLong\r\nN"));
+    EXPECT_NE(maker.readUntil(areasMarker(name31)).find(areasMarker(name31)), std::string::npos);
+    UserRecord rec;
+    ASSERT_TRUE(findUser(rec, name31.c_str()));
+    EXPECT_EQ(std::string(rec.password), password40.substr(0, 31));
+
+    LoopbackClient c = server.call();
+    ASSERT_TRUE(c.send(name31 + "-and-then-some\r\n" + password40 + "\r\n"));
+    EXPECT_NE(c.readUntil(areasMarker(name31)).find(areasMarker(name31)), std::string::npos);
+}
+
 TEST_F(LoginTest, UnrevealingLoginShowsTheBannerOnlyAfterLogin) {
     makeAccount("alice", "Secret");
     ASSERT_TRUE(setUnrevealingLogin(true));
