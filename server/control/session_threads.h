@@ -6,7 +6,7 @@
 
 // Negative handles mean "no caller" and return at once (0 is a valid descriptor here).
 void telnetSessionThread(int socketFd);
-// Built once the serial connection exists (server/connections/serial_connection.h).
+// Defined in modem_session_thread.cpp, built once server/connections/serial_connection.h exists.
 void modemSessionThread(int commHandle);
 
 // Starts telnetSessionThread on a new detached thread; closes the socket if none can start.
