@@ -1,13 +1,259 @@
 #include "server/sessions/navigation.h"
 
-void browseAreas(Connection&, const char*) {}
+#include "server/areas/area_text.h"
+#include "server/areas/area_tree.h"
+#include "server/connections/connection.h"
+#include "server/control/session_list.h"
+#include "server/log/event_log.h"
+#include "server/plugins/plugin_host.h"
+#include "server/preferences/preferences.h"
+#include "server/sessions/terminal.h"
+#include "server/sessions/time_text.h"
+#include "server/users/user_db.h"
 
-bool recordLogin(UserRecord&) {
-    return false;
+#include <cstring>
+
+namespace {
+
+constexpr uint32_t NoEntry = 0xFFFFFFFF;
+constexpr int MenuColumn = 46;
+constexpr int LabelColumn = 49;
+constexpr int LabelMax = 31;
+
+char* rowAt(char* screen, int row) {
+    return screen + row * AreaScreenCols;
 }
 
-void buildAreaScreen(char screen[22 * 80], uint32_t, uint32_t, const uint32_t[9], const uint32_t[9],
-                     bool) {
-    for (int i = 0; i < 22 * 80; ++i)
-        screen[i] = ' ';
+void putEntry(char* screen, int row, char key, const char* label) {
+    char* r = rowAt(screen, row);
+    r[MenuColumn] = key;
+    r[MenuColumn + 1] = ')';
+    if (label) std::memcpy(r + LabelColumn, label, strnlen(label, LabelMax));
+}
+
+// What one pass of the loop shows and accepts.
+struct Menu {
+    uint32_t subIds[9];
+    uint32_t extPluginIds[9];
+    char extArgs[9][64];
+    char keys[21];
+};
+
+void collectEntries(const AreaRecord& area, const UserRecord& user, Menu& m) {
+    for (int i = 0; i < 9; ++i) {
+        m.subIds[i] = NoEntry;
+        m.extPluginIds[i] = NoEntry;
+        m.extArgs[i][0] = '\0';
+    }
+    int shown = 0;
+    for (uint32_t i = 0; i < area.childCount && i < 9; ++i) {
+        AreaRecord child;
+        if (getArea(area.childIds[i], child) && child.minAccess <= user.accessLevel &&
+            user.accessLevel <= child.maxAccess)
+            m.subIds[shown++] = area.childIds[i];
+    }
+    for (uint32_t i = 0; i < area.extensionCount && i < 9; ++i) {
+        m.extPluginIds[i] = area.extensionPluginIds[i];
+        std::memcpy(m.extArgs[i], area.extensionArgs[i], sizeof m.extArgs[i]);
+        m.extArgs[i][63] = '\0';
+    }
+}
+
+void buildKeys(Menu& m, bool atRoot, char backKey, char quitKey) {
+    int n = 0;
+    for (int i = 0; i < 9 && m.subIds[i] != NoEntry; ++i)
+        m.keys[n++] = static_cast<char>('1' + i);
+    for (int i = 0; i < 9 && m.extPluginIds[i] != NoEntry; ++i)
+        m.keys[n++] = static_cast<char>('A' + i);
+    if (!atRoot) m.keys[n++] = backKey;
+    m.keys[n++] = quitKey;
+    m.keys[n] = '\0';
+}
+
+bool writeRow(Connection& c, const char* screen, int row, int col, uint32_t n) {
+    return c.write(screen + row * AreaScreenCols + col, n);
+}
+
+bool sendAnsiScreen(Connection& c, TerminalState& t, const char* screen, char backKey,
+                    char quitKey) {
+    if (!t.setColors(7, 7) || !t.setBold() || !writeRow(c, screen, 0, 0, 80)) return false;
+    if (!t.resetAttributes()) return false;
+    for (int r = 1; r <= 20; ++r) {
+        if (!t.setForeground(6) || !t.setBold() || !writeRow(c, screen, r, 0, 44)) return false;
+        if (!t.setForeground(7) || !writeRow(c, screen, r, 44, 2)) return false;
+        char k = screen[r * AreaScreenCols + MenuColumn];
+        uint32_t colour;
+        if (k >= '1' && k <= '9')
+            colour = 2;
+        else if (k >= 'A' && k <= 'I')
+            colour = 3;
+        else if (k == backKey || k == quitKey)
+            colour = 6;
+        else {
+            if (!c.writeString("\r\n")) return false;
+            continue;
+        }
+        // An entry row fills all 80 columns; the terminal's wrap moves on to the next row.
+        if (!t.setForeground(colour) || !c.writeChar(k)) return false;
+        if (!t.setForeground(7) || !writeRow(c, screen, r, MenuColumn + 1, 2)) return false;
+        if (!t.resetAttributes() || !writeRow(c, screen, r, LabelColumn, 31)) return false;
+    }
+    return t.setBold() && writeRow(c, screen, 21, 0, 80);
+}
+
+// A description file that replaces the composed screen, if the area has one.
+bool sendReplacementText(Connection& c, uint32_t areaId, AreaTextKind kind, bool& sent) {
+    char* text = nullptr;
+    sent = loadAreaText(areaId, kind, text) && text;
+    if (!sent) return true;
+    bool ok = c.writeString(text);
+    delete[] text;
+    return ok;
+}
+
+bool showArea(Connection& c, TerminalState& t, uint32_t areaId, const AreaRecord& area,
+              const Menu& m, bool ansi, char backKey, char quitKey) {
+    char screen[AreaScreenRows * AreaScreenCols];
+    bool sent = false;
+    if (ansi) {
+        if (!t.resetAttributes() || !t.clearScreen()) return false;
+        if (!sendReplacementText(c, areaId, AreaTextKind::Ans, sent)) return false;
+        if (!sent) {
+            buildAreaScreen(screen, areaId, area.parentId, m.subIds, m.extPluginIds, true);
+            if (!sendAnsiScreen(c, t, screen, backKey, quitKey)) return false;
+        }
+        return t.moveCursor(0, 22);
+    }
+    if (!c.writeString("\r\n\r\n")) return false;
+    if (!sendReplacementText(c, areaId, AreaTextKind::Asc, sent)) return false;
+    if (sent) return true;
+    buildAreaScreen(screen, areaId, area.parentId, m.subIds, m.extPluginIds, false);
+    return c.write(screen, sizeof screen);
+}
+
+bool prompt(Connection& c, TerminalState& t, const char* keys, bool ansi) {
+    if (!ansi) return c.writeString("[") && c.writeString(keys) && c.writeString("]  ");
+    return t.resetAttributes() && t.setBold() && c.writeString("[") && t.resetAttributes() &&
+           c.writeString(keys) && t.setBold() && c.writeString("]  ");
+}
+
+bool readChoice(Connection& c, const char* keys, char& key) {
+    c.setEcho(false);
+    for (;;) {
+        char k;
+        if (!c.readKey(&k)) return false;
+        if (k >= 'a' && k <= 'z') k = static_cast<char>(k - 'a' + 'A');
+        if (k != '\0' && std::strchr(keys, k)) {
+            key = k;
+            return true;
+        }
+    }
+}
+
+bool echoChoice(Connection& c, TerminalState& t, char key, bool ansi) {
+    if (ansi) {
+        if (!t.resetAttributes() || !t.setForeground(6) || !c.writeChar(key) ||
+            !t.resetAttributes())
+            return false;
+    } else if (!c.writeChar(key)) {
+        return false;
+    }
+    return c.writeString("\r\n");
+}
+
+} // namespace
+
+bool recordLogin(UserRecord& user) {
+    user.loginCount += 1;
+    user.secondLoginCount += 1;
+    user.lastLogin = nowAsFileTime();
+    return updateUser(user);
+}
+
+void buildAreaScreen(char screen[22 * 80], uint32_t areaId, uint32_t parentId,
+                     const uint32_t subIds[9], const uint32_t extPluginIds[9], bool ansi) {
+    std::memset(screen, ' ', AreaScreenRows * AreaScreenCols);
+    layoutAreaDescription(screen, areaId);
+    AreaRecord rec;
+    if (!getArea(areaId, rec)) return;
+    for (int r = 1; r <= 20; ++r)
+        rowAt(screen, r)[44] = ansi ? '\xB3' : '|';
+    std::memset(rowAt(screen, 21), ansi ? 0xC4 : '-', AreaScreenCols);
+    rowAt(screen, 21)[44] = ansi ? '\xC1' : '+';
+    std::memcpy(screen, rec.title, strnlen(rec.title, sizeof rec.title));
+
+    int row = 1;
+    for (int i = 0; i < 9; ++i) {
+        if (subIds[i] == NoEntry) continue;
+        AreaRecord sub;
+        putEntry(screen, row++, static_cast<char>('1' + i),
+                 getArea(subIds[i], sub) ? sub.title : nullptr);
+    }
+    for (int i = 0; i < 9; ++i) {
+        if (extPluginIds[i] == NoEntry) continue;
+        char name[32];
+        std::memcpy(name, rec.extensionNames[i], sizeof name);
+        name[31] = '\0';
+        putEntry(screen, row++, static_cast<char>('A' + i), name);
+    }
+    AreaRecord parent;
+    if (areaId != 0 && getArea(parentId, parent))
+        putEntry(screen, row++, getKeyBack(), parent.title);
+    char logoff[PrefTextSize];
+    getLogoffOptionName(logoff);
+    putEntry(screen, row, getKeyQuit(), logoff);
+}
+
+void browseAreas(Connection& c, const char* loginName) {
+    TerminalState t;
+    t.init(c);
+    uint32_t currentArea = 0;
+    bool endSession = false;
+    const char backKey = getKeyBack();
+    const char quitKey = getKeyQuit();
+    char errorText[PrefTextSize];
+    getGenericErrorText(errorText);
+
+    setSessionLogin(c, loginName);
+    logLogin(c, loginName);
+
+    UserRecord user;
+    AreaRecord area;
+    Menu m;
+    if (!findUser(user, loginName) || !recordLogin(user)) {
+        (void)c.writeString(errorText);
+    } else {
+        for (;;) {
+            if (endSession) {
+                logDisconnect(c, DisconnectReason::LoggedOff);
+                return;
+            }
+            if (!getArea(currentArea, area) || !findUser(user, loginName)) {
+                (void)c.writeString(errorText);
+                break;
+            }
+            // Read at every screen: a plug-in may have switched the terminal type.
+            bool ansi = (user.userFlags & AnsiTerminalFlag) != 0;
+            collectEntries(area, user, m);
+            if (!showArea(c, t, currentArea, area, m, ansi, backKey, quitKey)) break;
+            buildKeys(m, currentArea == 0, backKey, quitKey);
+            char key;
+            if (!prompt(c, t, m.keys, ansi) || !readChoice(c, m.keys, key) ||
+                !echoChoice(c, t, key, ansi))
+                break;
+            if (key == quitKey) endSession = true;
+            if (key == backKey) currentArea = area.parentId;
+            if (key >= '1' && key <= '9') currentArea = m.subIds[key - '1'];
+            if (key >= 'A' && key <= 'I') {
+                int i = key - 'A';
+                // Failures are silent: the caller sees the same area again.
+                (void)runExtension(m.extPluginIds[i], loginName, c, currentArea, &endSession,
+                                   m.extArgs[i]);
+            }
+        }
+    }
+    DisconnectReason reason = endSession     ? DisconnectReason::LoggedOff
+                              : c.timedOut() ? DisconnectReason::TimedOut
+                                             : DisconnectReason::ClosedWithoutLogoff;
+    logDisconnect(c, reason);
 }
