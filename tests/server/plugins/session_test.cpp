@@ -239,6 +239,9 @@ TEST_F(SessionTest, ServerStopWaitsForACallerInside) {
     runOnCallerThread(0, "wait");
     ASSERT_EQ(client.readUntil("\r\n"), "recorder:wait\r\n");
     std::thread stop([] { unloadAllPlugins(); });
+    // Give a stop that would not wait the chance to shut the plug-in down under the caller.
+    EXPECT_FALSE(ovtest::waitUntil([&] { return atomicRead(rec->shutdownCalls) > 0; },
+                                   std::chrono::milliseconds(500)));
     ASSERT_TRUE(client.send("x"));
     stop.join();
     caller.join();

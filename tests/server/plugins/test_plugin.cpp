@@ -86,7 +86,7 @@ BOOL BBSStartup(HWND, HMENU menu, BOOL modemsActive, BOOL telnetActive, UINT* ne
 }
 
 BOOL BBSShutdown(HWND) {
-    ++state.shutdownCalls;
+    __atomic_add_fetch(&state.shutdownCalls, 1, __ATOMIC_SEQ_CST);
     state.insideAtShutdown = __atomic_load_n(&state.sessionsInside, __ATOMIC_SEQ_CST);
     state.lastShutdownOrder = nextOrder();
     return state.shutdownResult;
