@@ -67,7 +67,7 @@ Watch* findWatch(int fd) {
 void dispatchPosted(Handle wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     {
         Guard g;
-        if (!findWindow(toHwnd(wnd))) return;
+        if (!findWindow(toHwnd(wnd)) && !findControl(toHwnd(wnd))) return;
     }
     sendNow(toHwnd(wnd), msg, wParam, lParam);
 }

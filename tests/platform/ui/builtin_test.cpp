@@ -18,6 +18,7 @@ protected:
 
 struct Shown {
     std::mutex m;
+    int changes = 0;
     std::vector<std::pair<std::string, std::string>> boxes;
 };
 
@@ -26,9 +27,11 @@ struct Shown {
 TEST_F(Builtin, MessageBoxAnsweredFromAnotherThreadUnblocksTheModalLoop) {
     Shown shown;
     ovuiSetObserver([&](const OvuiEvent& e) {
-        if (e.kind != OvuiEvent::Kind::MessageBox) return;
         std::lock_guard lk(shown.m);
-        shown.boxes.emplace_back(e.caption, e.text);
+        if (e.kind == OvuiEvent::Kind::MessageBox)
+            shown.boxes.emplace_back(e.caption, e.text);
+        else
+            ++shown.changes;
     });
     HWND owner = ovCreateDialog(&kDemo, nullptr, demoProc, 0);
     std::thread answerer([&] {
@@ -57,6 +60,7 @@ TEST_F(Builtin, MessageBoxAnsweredFromAnotherThreadUnblocksTheModalLoop) {
     ASSERT_EQ(shown.boxes.size(), 1u);
     EXPECT_EQ(shown.boxes[0].first, "Question");
     EXPECT_EQ(shown.boxes[0].second, "Really?");
+    EXPECT_GT(shown.changes, 0);
 }
 
 TEST_F(Builtin, MessageBoxFromASessionThreadWaitsForItsAnswer) {

@@ -129,3 +129,16 @@ TEST_F(Concurrency, ControlOperationsFromThreadsRaceSnapshotsSafely) {
     ovListGetText(dlg, kSortedList, 0, first, sizeof first);
     EXPECT_STREQ(first, "user0_0");
 }
+
+TEST_F(Concurrency, WaitForChangeWakesOnAChangeFromAnotherThread) {
+    HWND dlg = ovCreateDialog(&kDemo, nullptr, demoProc, 0);
+    uint64_t before = ovuiStateVersion();
+    EXPECT_FALSE(ovuiWaitForChange(before, 0));
+    std::atomic<bool> woke{false};
+    std::thread waiter([&] { woke = ovuiWaitForChange(before, 10000); });
+    std::thread changer([&] { ovSetDlgItemText(dlg, kName, "changed"); });
+    changer.join();
+    waiter.join();
+    EXPECT_TRUE(woke);
+    EXPECT_GT(ovuiStateVersion(), before);
+}
