@@ -1,6 +1,10 @@
 // Calls end to end: the built provider, a simulated modem on a pseudo-terminal, the UI loop.
 #include "tapi_harness.h"
 
+#include "ovui_driver.h"
+
+#include <algorithm>
+
 #include <cstring>
 #include <filesystem>
 #include <poll.h>
@@ -195,4 +199,157 @@ TEST_F(TelephonyTest, ShutdownDuringACallHangsUpAndRemovesTheLock) {
     EXPECT_EQ(tapi().close(line), LINEERR_INVALLINEHANDLE);
     close(fd);
     EXPECT_EQ(lockFiles(), 0);
+}
+
+namespace {
+
+// The server's handling of one modem line, run inside the callback as the server runs it.
+struct ServerLine {
+    HLINE line = 0;
+    HCALL call = 0;
+    int comm = -1;
+    LONG pending = -1;
+    int operation = 4; // 1 accept, 2 answer, 3 drop, 4 nothing
+    int state = 0;     // 0 none, 1 accepting, 2 answering, 3 connected, 4 ended
+    std::string callerId;
+    int sessions = 0;
+};
+ServerLine* server = nullptr;
+
+void dropServerCall() {
+    if (server->state != 0 && server->state != 4) {
+        server->operation = 3;
+        server->pending = tapi().drop(server->call, nullptr, 0);
+    }
+}
+
+std::string serverCallerId(HCALL call) {
+    std::vector<uint32_t> buf(1320 / 4, 0);
+    auto* info = reinterpret_cast<LINECALLINFO*>(buf.data());
+    info->dwTotalSize = 1320;
+    if (tapi().getCallInfo(call, info) != 0) return "unknown";
+    switch (info->dwCallerIDFlags) {
+    case LINECALLPARTYID_BLOCKED:
+        return "Anonymous call";
+    case LINECALLPARTYID_OUTOFAREA:
+        return "Out of area";
+    case 0x4:
+    case 0x8:
+    case 0xC:
+    case 0x10:
+        return std::string(reinterpret_cast<const char*>(info) + info->dwCallerIDOffset,
+                           std::min<DWORD>(info->dwCallerIDSize, 63))
+            .c_str();
+    default:
+        return "unknown";
+    }
+}
+
+void serverCallback(DWORD device, DWORD message, DWORD instance, DWORD p1, DWORD p2, DWORD p3) {
+    recordMessage(device, message, instance, p1, p2, p3);
+    ServerLine& s = *server;
+    if (message == LINE_CALLSTATE) {
+        std::vector<uint32_t> buf(296 / 4, 0);
+        auto* info = reinterpret_cast<LINECALLINFO*>(buf.data());
+        info->dwTotalSize = info->dwNeededSize = info->dwUsedSize = 296;
+        if (tapi().getCallInfo(device, info) != 0 || info->hLine != s.line) return;
+        if (p1 == LINECALLSTATE_OFFERING) {
+            s.state = 1;
+            s.operation = 1;
+            s.call = device;
+            s.pending = tapi().accept(device, nullptr, 0);
+        } else if (p1 == LINECALLSTATE_ACCEPTED) {
+            s.state = 2;
+            s.operation = 2;
+            s.call = device;
+            s.pending = tapi().answer(device, nullptr, 0);
+        } else if (p1 == LINECALLSTATE_CONNECTED) {
+            s.state = 3;
+            s.operation = 4;
+            s.pending = -1;
+            std::vector<uint32_t> id(1048 / 4, 0);
+            auto* vs = reinterpret_cast<VARSTRING*>(id.data());
+            vs->dwTotalSize = 1048;
+            vs->dwStringFormat = STRINGFORMAT_BINARY;
+            if (tapi().getId(s.line, 0, s.call, LINECALLSELECT_CALL, vs, "comm/datamodem") != 0) {
+                dropServerCall();
+                return;
+            }
+            uint32_t handle = 0;
+            std::memcpy(&handle, reinterpret_cast<char*>(vs) + vs->dwStringOffset, 4);
+            s.comm = static_cast<int>(handle);
+            s.callerId = serverCallerId(s.call);
+            ++s.sessions;
+        } else if (p1 == LINECALLSTATE_IDLE) {
+            s.state = 4;
+            if (s.operation == 3) return;
+            if (s.comm >= 0) close(s.comm);
+            tapi().deallocate(s.call);
+            s.call = 0;
+            s.comm = -1;
+        }
+    } else if (message == LINE_REPLY) {
+        if (static_cast<LONG>(p1) != s.pending) return;
+        s.pending = -1;
+        if (static_cast<LONG>(p2) < 0) {
+            if (s.call) dropServerCall();
+        } else if (s.operation == 1) {
+            s.state = 2;
+        } else if (s.operation == 2) {
+            s.state = 3;
+        } else if (s.operation == 3) {
+            if (s.comm >= 0) close(s.comm);
+            tapi().deallocate(s.call);
+            s.state = 0;
+            s.call = 0;
+            s.comm = -1;
+        }
+        s.operation = 4;
+    }
+}
+
+} // namespace
+
+TEST_F(TelephonyTest, TheServersCallHandlingRunsThroughWholeCallsInsideTheCallback) {
+    setUpModem();
+    ServerLine s;
+    server = &s;
+    ASSERT_EQ(tapi().initialize(&app, nullptr, serverCallback, nullptr, &deviceCount), 0);
+    DWORD version = 0;
+    LINEEXTENSIONID ext{};
+    ASSERT_EQ(tapi().negotiate(app, 0, 0x10004, 0x10004, &version, &ext), 0);
+    ASSERT_EQ(tapi().open(app, 0, &s.line, version, 0, 0, LINECALLPRIVILEGE_OWNER,
+                          LINEMEDIAMODE_DATAMODEM, nullptr),
+              0);
+    ASSERT_TRUE(waitForModemReady());
+
+    // A blocked caller; the session ends and hangs up from the board's side.
+    sim->ring("P", "P");
+    ASSERT_TRUE(pumpUntil([&] { return s.state == 3 && s.comm >= 0; }));
+    EXPECT_EQ(s.callerId, "Anonymous call");
+    ASSERT_EQ(write(s.comm, "Hello\r\n", 7), 7);
+    EXPECT_TRUE(sim->waitForReceived("Hello\r\n", 10000));
+    dropServerCall();
+    ASSERT_TRUE(pumpUntil([&] { return s.state == 0 && s.call == 0 && s.comm < 0; }));
+    EXPECT_EQ(sim->callsEnded(), 1);
+    ovuiPumpUntilIdle(); // the IDLE that follows the reply finds no call and changes nothing
+    EXPECT_EQ(s.state, 0);
+
+    // The next caller hangs up first; the IDLE step clears the line.
+    sim->ring("5551234", "SOMEONE");
+    ASSERT_TRUE(pumpUntil([&] { return s.sessions == 2 && s.comm >= 0; }));
+    EXPECT_EQ(s.callerId, "5551234");
+    sim->hangUp();
+    ASSERT_TRUE(pumpUntil([&] { return s.state == 4 && s.call == 0 && s.comm < 0; }));
+
+    // And the line still answers after the device came back.
+    ASSERT_TRUE(waitForModemReady(2));
+    sim->ring("O", "O");
+    ASSERT_TRUE(pumpUntil([&] { return s.sessions == 3 && s.comm >= 0; }));
+    EXPECT_EQ(s.callerId, "Out of area");
+    EXPECT_EQ(tapi().shutdown(app), 0); // as the server's shutdown: lines closed, then the handle
+    app = 0;
+    close(s.comm);
+    EXPECT_EQ(sim->callsEnded(), 3); // our drop, the caller's hang-up, the shutdown
+    server = nullptr;
 }

@@ -116,7 +116,7 @@ TEST_F(TelephonyTest, ADeviceLockedByALiveProgramIsRefusedAndAStaleLockIsTakenOv
 }
 
 TEST_F(TelephonyTest, PrivateAndOutOfAreaCallersAndCallersWhoGiveUp) {
-    setUpModem("ringtimeout = 300\n");
+    setUpModem("ringtimeout = 1500\n");
     openLine();
     ASSERT_TRUE(waitForModemReady());
 

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
 using namespace ovtapi;
 
 TEST(ProviderConfig, DevicesSettingsCommentsAndBadLines) {
@@ -94,4 +98,27 @@ TEST(LockFiles, NamesFollowTheUucpHabit) {
     EXPECT_EQ(lockFileName("/dev/ttyS0"), "LCK..ttyS0");
     EXPECT_EQ(lockFileName("/dev/pts/3"), "LCK..pts_3");
     EXPECT_EQ(lockFileName("/tmp/m0"), "LCK.._tmp_m0");
+}
+
+TEST(ProviderConfig, TheEnvironmentNamesTheFileAndMayMoveTheLockDirectory) {
+    char dir[] = "/tmp/ovtapi-conf-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    std::string conf = std::string(dir) + "/ovtapi.conf";
+    FILE* f = std::fopen(conf.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("lockdir = /from/file\n/dev/ttyS3 Modem\n", f);
+    std::fclose(f);
+    setenv("OVTAPI_CONF", conf.c_str(), 1);
+    unsetenv("OVTAPI_LOCKDIR");
+    ProviderConfig cfg = loadConfig();
+    EXPECT_EQ(cfg.devices.size(), 1u);
+    EXPECT_EQ(cfg.settings.lockDir, "/from/file");
+    setenv("OVTAPI_LOCKDIR", "/from/env", 1);
+    EXPECT_EQ(loadConfig().settings.lockDir, "/from/env");
+    setenv("OVTAPI_CONF", (std::string(dir) + "/none.conf").c_str(), 1);
+    EXPECT_TRUE(loadConfig().devices.empty());
+    unsetenv("OVTAPI_LOCKDIR");
+    unsetenv("OVTAPI_CONF");
+    std::remove(conf.c_str());
+    rmdir(dir);
 }

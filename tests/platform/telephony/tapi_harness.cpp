@@ -115,6 +115,7 @@ void TelephonyTest::SetUp() {
     ASSERT_EQ(mkdir(lockDir.c_str(), 0755), 0);
     setenv("OVTAPI_CONF", (workDir.path() + "/ovtapi.conf").c_str(), 1);
     unsetenv("OVTAPI_LOCKDIR");
+    descriptorsAtStart = ovtest::openDescriptorCount();
 }
 
 void TelephonyTest::TearDown() {
@@ -126,6 +127,7 @@ void TelephonyTest::TearDown() {
     for (const Message& m : messages())
         EXPECT_TRUE(m.onUiThread) << "message " << m.message;
     sim.reset();
+    EXPECT_EQ(ovtest::openDescriptorCount(), descriptorsAtStart) << "a descriptor was left open";
 }
 
 void TelephonyTest::setUpModem(const std::string& settings, ovsim::ModemSimOptions options,

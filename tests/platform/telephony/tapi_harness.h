@@ -78,6 +78,7 @@ protected:
     HLINEAPP app = 0;
     DWORD deviceCount = 0;
     std::string lockDir;
+    int descriptorsAtStart = 0;
 };
 
 } // namespace tapitest
