@@ -124,6 +124,10 @@ bool lockHeldHere() {
     return tLockDepth > 0;
 }
 
+bool uiThreadExists() {
+    return gHaveUi.load(std::memory_order_acquire);
+}
+
 bool onUiThread() {
     return gHaveUi.load(std::memory_order_acquire) &&
            gUiThread.load(std::memory_order_acquire) == std::this_thread::get_id();

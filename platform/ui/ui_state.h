@@ -182,6 +182,7 @@ inline Handle fromHmenu(HMENU h) {
 }
 void touch(); // the state changed: new version, waiters woken
 bool onUiThread();
+bool uiThreadExists();
 bool acceptsInput(const Window& w);
 void destroyMenuTree(Handle menu);
 Handle buildMenu(const OvMenuTemplate* items, int count, Handle window);

@@ -298,6 +298,7 @@ LRESULT sendNow(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
             postTask([=] { sendNow(toHwnd(h), msg, wParam, lParam); });
             return 0;
         }
+        if (!uiThreadExists()) return 0; // nobody could deliver it
         return runOnUiAndWait<LRESULT>([=] { return sendNow(wnd, msg, wParam, lParam); });
     }
     DLGPROC proc = nullptr;

@@ -234,6 +234,15 @@ TEST_F(Controls, ListViewColumnsRowsImagesAndSelection) {
     EXPECT_EQ(lv["rows"][0]["imageResource"], 113);
     EXPECT_EQ(lv["rows"][0]["cells"][2], "ada");
     EXPECT_TRUE(lv["rows"][1]["selected"].get<bool>());
+    clearEvents();
+    ASSERT_TRUE(ovListViewSetItemData(dlg, kListView, 0, 77));
+    ovuiDoubleClick(dlg, kListView, 0);
+    ovuiPumpUntilIdle();
+    n = eventsOf(WM_NOTIFY);
+    ASSERT_EQ(n.size(), 3u); // row 1 deselected, row 0 selected, then the double click
+    EXPECT_EQ(n[2].code, int(NM_DBLCLK));
+    EXPECT_EQ(n[2].newItem, 0u);
+    EXPECT_EQ(n[2].newData, 77);
     ASSERT_TRUE(ovListViewDeleteAll(dlg, kListView));
     EXPECT_EQ(ovListViewGetCount(dlg, kListView), 0);
     EXPECT_EQ(ovListViewGetSelected(dlg, kListView), -1);

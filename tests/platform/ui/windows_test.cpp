@@ -277,3 +277,16 @@ TEST_F(Ui, InputForVanishedDisabledOrBlockedWindowsIsIgnored) {
     EXPECT_EQ(eventsOf(WM_COMMAND)[0].wParam, MAKEWPARAM(kMenuDeep, 0));
     EXPECT_EQ(eventsOf(WM_COMMAND)[0].lParam, 0);
 }
+
+TEST_F(Ui, MessageLoopRunsUntilQuitPostedFromAnotherThread) {
+    HWND dlg = ovCreateDialog(&kDemo, nullptr, demoProc, 0);
+    std::thread other([&] {
+        EXPECT_FALSE(ovInitialize()); // the UI thread is taken
+        EXPECT_FALSE(ovIsUiThread());
+        ovPostMessage(dlg, WM_USER + 5, 0, 0);
+        ovPostQuitMessage(3);
+    });
+    EXPECT_EQ(ovRunMessageLoop(), 3);
+    other.join();
+    EXPECT_EQ(eventsOf(WM_USER + 5).size(), 1u);
+}
