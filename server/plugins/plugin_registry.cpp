@@ -27,9 +27,15 @@ PluginListSink listSink{};
 constexpr auto IdleWaitBound = std::chrono::seconds(5);
 
 void listAddPlugin(const char* name, uint32_t id) {
-    if (listSink.add) listSink.add(name, id);
+    PluginListSink sink;
+    {
+        std::lock_guard lock(pluginLock);
+        sink = listSink;
+    }
+    if (sink.add) sink.add(name, id);
 }
 
+// Called with the plug-in lock held.
 void listRemovePlugin(const char* name) {
     if (listSink.remove) listSink.remove(name);
 }
