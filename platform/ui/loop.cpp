@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <thread>
@@ -24,6 +25,14 @@ std::atomic<bool> gHaveUi{false};
 std::atomic<std::thread::id> gUiThread{};
 std::once_flag gQueueOnce;
 int gWakeFd = -1;
+int gSignalPipe[2] = {-1, -1}; // messages posted from signal handlers
+
+struct SignalRecord {
+    HWND wnd;
+    UINT msg;
+    WPARAM wParam;
+    LPARAM lParam;
+};
 
 struct Timer {
     Handle wnd = 0;
@@ -134,7 +143,10 @@ bool onUiThread() {
 }
 
 void ensureQueue() {
-    std::call_once(gQueueOnce, [] { gWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK); });
+    std::call_once(gQueueOnce, [] {
+        gWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (pipe2(gSignalPipe, O_CLOEXEC | O_NONBLOCK) != 0) gSignalPipe[0] = gSignalPipe[1] = -1;
+    });
 }
 
 void wakeLoop() {
@@ -174,6 +186,7 @@ bool pumpUntil(const std::function<bool()>& done, int timeoutMs, int sliceMs) {
             fireDueTimers(now);
             if (gQueue.empty() && done) timeout = pollTimeout(now, deadline, bounded, sliceMs);
             fds.push_back({gWakeFd, POLLIN, 0});
+            fds.push_back({gSignalPipe[0], POLLIN, 0});
             for (auto& w : gWatches) {
                 if (w.pending) continue;
                 fds.push_back({w.fd, POLLIN, 0});
@@ -188,10 +201,18 @@ bool pumpUntil(const std::function<bool()>& done, int timeoutMs, int sliceMs) {
                 uint64_t counter = 0;
                 if (fds[0].revents & POLLIN) [[maybe_unused]]
                     ssize_t r = read(gWakeFd, &counter, sizeof counter);
-                for (size_t i = 1; i < fds.size(); ++i) {
+                if (fds[1].revents & POLLIN) {
+                    SignalRecord rec;
+                    while (read(gSignalPipe[0], &rec, sizeof rec) == ssize_t(sizeof rec)) {
+                        Handle h = fromHwnd(rec.wnd);
+                        gQueue.push_back(
+                            [=] { dispatchPosted(h, rec.msg, rec.wParam, rec.lParam); });
+                    }
+                }
+                for (size_t i = 2; i < fds.size(); ++i) {
                     if (!fds[i].revents) continue;
                     Watch* w = findWatch(fds[i].fd);
-                    if (!w || w->generation != generations[i - 1] || w->pending) continue;
+                    if (!w || w->generation != generations[i - 2] || w->pending) continue;
                     if (fds[i].revents & POLLNVAL) {
                         // The owner closed the descriptor without unwatching it.
                         std::erase_if(gWatches, [&](const Watch& x) { return x.fd == fds[i].fd; });
@@ -277,6 +298,13 @@ OVUI_API BOOL ovPostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     Handle h = fromHwnd(wnd);
     enqueueLocked([=] { dispatchPosted(h, msg, wParam, lParam); });
     return TRUE;
+}
+
+OVUI_API BOOL ovPostMessageFromSignal(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    // Only a write(2): safe inside a signal handler. Records are smaller than PIPE_BUF.
+    if (gSignalPipe[1] < 0) return FALSE;
+    SignalRecord rec{wnd, msg, wParam, lParam};
+    return write(gSignalPipe[1], &rec, sizeof rec) == ssize_t(sizeof rec) ? TRUE : FALSE;
 }
 
 OVUI_API BOOL ovPostCall(void (*fn)(void*), void* arg) {

@@ -223,6 +223,9 @@ OVUI_API HWND ovGetParent(HWND wnd); /* a control's dialog, a dialog's owner */
 OVUI_API LRESULT ovSendMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 /* Any thread; queued in order with ovPostCall. FALSE if the window does not exist. */
 OVUI_API BOOL ovPostMessage(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
+/* Async-signal-safe ovPostMessage for signal handlers (SIGTERM posting WM_CLOSE); the window
+ * is checked when the message is dispatched. Needs ovInitialize (or any post) beforehand. */
+OVUI_API BOOL ovPostMessageFromSignal(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam);
 /* Any thread: fn(arg) runs on the UI thread inside whichever loop is running. */
 OVUI_API BOOL ovPostCall(void (*fn)(void*), void* arg);
 /* 0xC000..0xFFFF; the same name always gives the same value. 0 for a NULL or empty name. */

@@ -3,6 +3,7 @@
 #include "support/test_support.h"
 
 #include <atomic>
+#include <csignal>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -289,4 +290,20 @@ TEST_F(Ui, MessageLoopRunsUntilQuitPostedFromAnotherThread) {
     EXPECT_EQ(ovRunMessageLoop(), 3);
     other.join();
     EXPECT_EQ(eventsOf(WM_USER + 5).size(), 1u);
+}
+
+static HWND gSignalTarget;
+
+TEST_F(Ui, SignalHandlerPostsWmClose) {
+    gSignalTarget = ovCreateDialog(&kDemo, nullptr, demoProc, 0);
+    struct sigaction sa {};
+    struct sigaction old {};
+    sa.sa_handler = [](int) { ovPostMessageFromSignal(gSignalTarget, WM_CLOSE, 0, 0); };
+    ASSERT_EQ(sigaction(SIGHUP, &sa, &old), 0);
+    raise(SIGHUP);
+    ASSERT_EQ(sigaction(SIGHUP, &old, nullptr), 0);
+    ASSERT_TRUE(ovuiPumpUntil([] { return !eventsOf(WM_CLOSE).empty(); }, 10000));
+    // WM_CLOSE's default handling is IDCANCEL.
+    ASSERT_EQ(eventsOf(WM_COMMAND).size(), 1u);
+    EXPECT_EQ(eventsOf(WM_COMMAND)[0].id, IDCANCEL);
 }
