@@ -7,6 +7,10 @@
 constexpr int MainDialogId = 118;
 constexpr int MainMenuId = 101;
 constexpr const char* MainWindowTitle = "Ossivane BBS";
+constexpr const char* ProductName = "Ossivane BBS";
+constexpr const char* VersionText = "Version 1.00b1, build 311 (14 Apr 99)";
+constexpr int AboutDialogId = 107;
+constexpr int SplashBitmapId = 106;
 
 // Menu commands.
 enum MainMenuCommand : UINT {

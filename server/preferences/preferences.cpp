@@ -123,10 +123,10 @@ bool loadPreferences() {
     }
     if (ok) {
         record = scratch;
-        loadedFromFile = true;
     } else {
         record = defaultImage;
     }
+    loadedFromFile = ok; // a later load without the file is on defaults again
     return ok;
 }
 

@@ -1,0 +1,14 @@
+// What the server control needs from the modem module. The defaults in modem_defaults.cpp are
+// weak and report "no telephony"; the modem module's own definitions replace them at link time.
+#pragma once
+
+#include <cstdint>
+
+// Binds the telephony library and opens the data-modem lines; false when none is usable.
+bool initTelephony();
+// Closes the lines and releases the library.
+void shutdownTelephony();
+// Starts answering offered data calls on the open lines (the main window, if useTapi).
+void startAcceptingCalls();
+// Open data-modem lines.
+uint32_t modemDeviceCount();

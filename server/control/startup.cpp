@@ -1,0 +1,187 @@
+#include "server/control/startup.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <mutex>
+
+#include "ovui_driver.h"
+#include "platform/console/console.h"
+#include "server/areas/area_tree.h"
+#include "server/connections/telnet_listener.h"
+#include "server/control/app_state.h"
+#include "server/control/main_window.h"
+#include "server/control/main_window_resources.h"
+#include "server/control/modem_hooks.h"
+#include "server/control/session_list.h"
+#include "server/plugins/plugin_registry.h"
+#include "server/preferences/preferences.h"
+
+namespace {
+
+// ---- Splash ---------------------------------------------------------------------------------
+constexpr int SplashTemplateId = 100;
+constexpr int IdcSplashText = 1000;
+
+struct SplashWindow {
+    std::recursive_mutex lock;
+    HWND window = nullptr;
+    char text[256] = {};
+};
+SplashWindow splash;
+
+// 272 x 77 pixels: the bitmap, with the status line at (6, 64).
+const OvControlTemplate splashControls[] = {
+    {OV_NOID, OV_BITMAP, "", 0, 0, 181, 47, 0, SplashBitmapId},
+    {IdcSplashText, OV_STATIC, "", 4, 39, 173, 8, 0, 0},
+};
+const OvDialogTemplate splashTemplate = {
+    SplashTemplateId,
+    "",
+    181,
+    47,
+    OV_DS_CENTER,
+    nullptr,
+    0,
+    splashControls,
+    static_cast<int>(std::size(splashControls)),
+};
+
+INT_PTR splashProc(HWND window, UINT msg, WPARAM, LPARAM) {
+    if (msg == WM_CLOSE) {
+        ovDestroyWindow(window);
+        return TRUE;
+    }
+    return msg == WM_INITDIALOG ? TRUE : FALSE;
+}
+
+void printLine(const char* text) {
+    std::printf("%s\n", text);
+    std::fflush(stdout);
+}
+
+// ---- Stop requests --------------------------------------------------------------------------
+std::mutex stopLock;
+std::condition_variable stopChanged;
+std::atomic<bool> stopRequested{false};
+constexpr int MaxStopRounds = 32;
+
+// On the UI thread. Dialogs above the main window are cancelled one per round (each round runs
+// in the loop of the dialog below the one just ended); then the main window gets WM_CLOSE.
+void stopOnUiThread(void* arg) {
+    auto round = reinterpret_cast<intptr_t>(arg);
+    HWND main = mainWindow.load();
+    HWND top = ovuiTopModal();
+    if (top && top != main && round < MaxStopRounds) {
+        ovEndDialog(top, IDCANCEL);
+        ovPostCall(stopOnUiThread, reinterpret_cast<void*>(round + 1));
+        return;
+    }
+    if (main) ovPostMessage(main, WM_CLOSE, 0, 0);
+}
+
+bool waitForStop(std::chrono::milliseconds bound) {
+    std::unique_lock lock(stopLock);
+    return stopChanged.wait_for(lock, bound, [] { return stopRequested.load(); });
+}
+
+// ---- Start-up -------------------------------------------------------------------------------
+constexpr auto SplashPause = std::chrono::milliseconds(2000);
+constexpr const char* NoPreferencesCaption = "Preferences file not found";
+constexpr const char* NoPreferencesText =
+    "Ossivane did not find a preferences file (osvbpref.dat) in the working directory; the "
+    "default configuration is being used.  You should choose \"Configure\" from the \"File\" "
+    "menu to set the configuration options.";
+
+// Shown modally when someone can answer it: the console, or whoever drives the runtime.
+void tellNoPreferences(bool consoleWanted) {
+    const bool consoleUp = !consoleAddress().empty();
+    if (!consoleUp) {
+        std::printf("Message box \"%s\": %s\n", NoPreferencesCaption, NoPreferencesText);
+        std::fflush(stdout);
+    }
+    if (consoleWanted && !consoleUp) return; // nobody could ever dismiss it
+    (void)ovMessageBox(nullptr, NoPreferencesText, NoPreferencesCaption,
+                       MB_OK | MB_ICONINFORMATION);
+}
+
+// What the main window's WM_CLOSE does, for when there never was a main window.
+void shutDownWithoutWindow() {
+    disconnectAll();
+    unloadAllPlugins();
+    shutdownWinsock();
+    shutdownTelephony();
+    freeAreaTree();
+}
+
+} // namespace
+
+void showSplash() {
+    setSplashText(ProductName);
+    HWND window = ovCreateDialog(&splashTemplate, nullptr, splashProc, 0);
+    std::lock_guard lock(splash.lock);
+    splash.window = window;
+    if (window) ovSetDlgItemText(window, IdcSplashText, splash.text);
+}
+
+void setSplashText(const char* text) {
+    std::lock_guard lock(splash.lock);
+    std::snprintf(splash.text, sizeof splash.text, "%s", text ? text : "");
+    if (splash.window) ovSetDlgItemText(splash.window, IdcSplashText, splash.text);
+}
+
+void closeSplash() {
+    std::lock_guard lock(splash.lock);
+    if (splash.window) ovDestroyWindow(splash.window);
+    splash.window = nullptr;
+}
+
+void requestServerStop() {
+    {
+        std::lock_guard lock(stopLock);
+        stopRequested = true;
+    }
+    stopChanged.notify_all();
+    ovPostCall(stopOnUiThread, nullptr);
+}
+
+int runServer(const StartupOptions& options) {
+    if (!ovInitialize()) return 1;
+    {
+        std::lock_guard lock(stopLock);
+        stopRequested = false;
+    }
+    if (options.console) (void)startConsole();
+
+    showSplash();
+    // Each status line goes up just before its step runs.
+    auto step = [](const char* text) {
+        setSplashText(text);
+        printLine(text);
+    };
+    step("Initializing Common Controls...");
+    step("Loading preferences...");
+    (void)loadPreferences();
+    step("Initializing Windows Sockets 1.1...");
+    winsockReady = initWinsock();
+    step("Initializing Windows Telephony 1.4...");
+    telephonyReady = initTelephony();
+    step("Loading BBS layout...");
+    (void)loadAreaTree();
+    step(VersionText);
+    resetSessionList();
+    if (options.splashPause) (void)waitForStop(SplashPause);
+    closeSplash();
+
+    if (!wasLoadedFromFile() && !stopRequested) tellNoPreferences(options.console);
+    INT_PTR result = -1;
+    if (!stopRequested) result = ovDialogBox(&mainDialogTemplate, nullptr, mainDialogProc, 0);
+    mainWindow = nullptr;
+    if (result == -1) shutDownWithoutWindow();
+
+    if (options.console) stopConsole();
+    return 0;
+}

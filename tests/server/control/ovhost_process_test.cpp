@@ -1,0 +1,132 @@
+// The built ovhost as a process: console address on standard output, a Telnet caller, the
+// single-instance rule, and SIGTERM running the normal shutdown.
+#include "support/test_support.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+
+#include "server/control/single_instance.h"
+#include "server/preferences/preferences.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+struct Child {
+    pid_t pid = -1;
+    int out = -1; // its standard output
+    std::string seen;
+
+    // Reads until `needle` shows up or the bound passes.
+    bool readUntil(const std::string& needle, std::chrono::milliseconds bound = 20s) {
+        auto deadline = std::chrono::steady_clock::now() + bound;
+        while (seen.find(needle) == std::string::npos) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            pollfd p{out, POLLIN, 0};
+            if (poll(&p, 1, int(left.count())) <= 0) continue;
+            char buf[512];
+            ssize_t n = read(out, buf, sizeof buf);
+            if (n <= 0) return seen.find(needle) != std::string::npos;
+            seen.append(buf, size_t(n));
+        }
+        return true;
+    }
+    // The exit status once it has ended within the bound; -1 otherwise.
+    int waitExit(std::chrono::milliseconds bound = 20s) {
+        int status = 0;
+        bool ended =
+            ovtest::waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, bound);
+        if (!ended) return -1;
+        pid = -1;
+        readUntil("\x01", 1s); // whatever is left in the pipe
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    ~Child() {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        if (out >= 0) close(out);
+    }
+};
+
+bool spawnOvhost(Child& child, const std::string& dir, const std::string& console) {
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) != 0) return false;
+    const std::string program = ovtest::binDir() + "/ovhost";
+    pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        dup2(fds[1], STDOUT_FILENO);
+        if (chdir(dir.c_str()) != 0) _exit(126);
+        setenv("OVHOST_CONSOLE", console.c_str(), 1);
+        execl(program.c_str(), "ovhost", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    child.pid = pid;
+    child.out = fds[0];
+    return true;
+}
+
+uint16_t freePort() {
+    uint16_t port = 0;
+    int fd = ovtest::listenOnFreePort(port);
+    if (fd >= 0) close(fd);
+    return port;
+}
+
+TEST(OvhostProcess, ServesCallersAnswersASecondStartAndStopsOnSigterm) {
+    ovtest::TempWorkDir dir;
+    // Another server on this machine holds the name: wait for it to go (tests run one at a
+    // time per build, but several builds may test at once).
+    std::string other;
+    if (!ovtest::waitUntil([&] { return !askRunningInstance(other); }, 60s))
+        GTEST_SKIP() << "another ovhost is running: " << other;
+
+    (void)loadPreferences();
+    const uint16_t telnetPort = freePort();
+    ASSERT_TRUE(setTelnetPort(telnetPort));
+    ASSERT_TRUE(setUseTapi(false));
+    const uint16_t consolePort = freePort();
+    const std::string console = "127.0.0.1:" + std::to_string(consolePort);
+
+    Child first;
+    ASSERT_TRUE(spawnOvhost(first, dir.path(), console));
+    const std::string prefix = "Console: http://" + console + "/?token=";
+    ASSERT_TRUE(first.readUntil(prefix)) << first.seen;
+    ASSERT_TRUE(first.readUntil("\n", 5s));
+    size_t at = first.seen.find(prefix);
+    const std::string address =
+        first.seen.substr(at + 9, first.seen.find('\n', at) - at - 9); // after "Console: "
+    ASSERT_TRUE(first.readUntil("Version 1.00b1, build 311 (14 Apr 99)")) << first.seen;
+    EXPECT_LT(first.seen.find("Loading preferences..."), first.seen.find("Loading BBS layout..."));
+    EXPECT_EQ(first.seen.find("Preferences file not found"), std::string::npos);
+
+    ovtest::LoopbackClient caller;
+    ASSERT_TRUE(ovtest::waitUntil([&] { return caller.connectTo(telnetPort); }, 20s));
+    char prompt[PrefTextSize];
+    getLoginPrompt(prompt);
+    ASSERT_NE(caller.readUntil(prompt).find(prompt), std::string::npos);
+
+    Child second;
+    ASSERT_TRUE(spawnOvhost(second, dir.path(), "127.0.0.1:" + std::to_string(freePort())));
+    EXPECT_EQ(second.waitExit(), 0);
+    EXPECT_NE(second.seen.find(address), std::string::npos) << second.seen;
+    EXPECT_NE(second.seen.find("already running"), std::string::npos) << second.seen;
+
+    ASSERT_EQ(kill(first.pid, SIGTERM), 0);
+    EXPECT_TRUE(caller.waitForClose());
+    EXPECT_EQ(first.waitExit(), 0) << first.seen;
+    EXPECT_FALSE(askRunningInstance(other));
+}
+
+} // namespace

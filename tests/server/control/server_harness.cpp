@@ -1,0 +1,167 @@
+#include "server_harness.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <future>
+#include <memory>
+#include <thread>
+
+#include "server/control/app_state.h"
+#include "server/control/startup.h"
+#include "server/preferences/preferences.h"
+
+namespace {
+
+constexpr auto Bound = std::chrono::seconds(15);
+
+// One UI thread for the whole test process (the runtime allows only one), looping until exit.
+class UiThread {
+public:
+    UiThread() {
+        std::promise<void> ready;
+        thread_ = std::thread([&ready] {
+            (void)ovInitialize();
+            ready.set_value();
+            ovRunMessageLoop();
+        });
+        ready.get_future().wait();
+    }
+    ~UiThread() {
+        ovPostQuitMessage(0);
+        thread_.join();
+    }
+
+private:
+    std::thread thread_;
+};
+
+void ensureUiThread() {
+    static UiThread thread;
+}
+
+uint16_t freePort() {
+    uint16_t port = 0;
+    int fd = ovtest::listenOnFreePort(port);
+    if (fd >= 0) close(fd);
+    return port;
+}
+
+} // namespace
+
+void ServerTest::SetUp() {
+    ensureUiThread();
+    ovuiSetObserver([this](const OvuiEvent& ev) {
+        if (ev.kind != OvuiEvent::Kind::MessageBox) return;
+        std::lock_guard lock(boxesLock);
+        boxes.push_back({ev.window, ev.caption, ev.text});
+    });
+}
+
+void ServerTest::TearDown() {
+    if (!serverDone) stopServer();
+    ovuiSetObserver(nullptr);
+    onUiThread([] { ovuiResetForTests(); });
+}
+
+void ServerTest::preparePreferences(const std::function<void()>& adjust) {
+    (void)loadPreferences();
+    port = freePort();
+    ASSERT_NE(port, 0);
+    ASSERT_TRUE(setTelnetPort(port));
+    ASSERT_TRUE(setUseTapi(false));
+    if (adjust) adjust();
+    ASSERT_TRUE(ovtest::fileExists("osvbpref.dat"));
+}
+
+void ServerTest::startServer() {
+    launchServer();
+    waitForMainWindow();
+}
+
+void ServerTest::launchServer() {
+    mainWindow = nullptr;
+    serverDone = false;
+    ovPostCall(
+        [](void* self) {
+            auto* test = static_cast<ServerTest*>(self);
+            StartupOptions options;
+            options.splashPause = false;
+            options.console = false;
+            (void)runServer(options);
+            test->serverDone = true;
+        },
+        this);
+}
+
+void ServerTest::waitForMainWindow() {
+    ASSERT_TRUE(ovtest::waitUntil([] { return mainWindow.load() != nullptr; }, Bound));
+    main = mainWindow.load();
+    // Runs once WM_INITDIALOG has returned to the loop.
+    onUiThread([] {});
+}
+
+void ServerTest::stopServer() {
+    if (HWND w = mainWindow.load()) ovPostMessage(w, WM_CLOSE, 0, 0);
+    ASSERT_TRUE(ovtest::waitUntil([this] { return serverDone.load(); }, Bound));
+}
+
+void ServerTest::onUiThread(const std::function<void()>& fn) {
+    // Shared, so a call that runs after the bound has passed still finds its state.
+    struct Call {
+        std::function<void()> fn;
+        std::promise<void> done;
+    };
+    auto* call = new std::shared_ptr<Call>(std::make_shared<Call>(Call{fn, {}}));
+    auto future = (*call)->done.get_future();
+    ASSERT_TRUE(ovPostCall(
+        [](void* p) {
+            auto* held = static_cast<std::shared_ptr<Call>*>(p);
+            (*held)->fn();
+            (*held)->done.set_value();
+            delete held;
+        },
+        call));
+    ASSERT_EQ(future.wait_for(Bound), std::future_status::ready);
+}
+
+HWND ServerTest::waitForWindow(int templateId) {
+    HWND found = nullptr;
+    (void)ovtest::waitUntil(
+        [&] { return (found = ovuiFindWindowByTemplate(templateId)) != nullptr; }, Bound);
+    return found;
+}
+
+bool ServerTest::waitForWindowGone(int templateId) {
+    return ovtest::waitUntil([&] { return ovuiFindWindowByTemplate(templateId) == nullptr; },
+                             Bound);
+}
+
+SeenMessageBox ServerTest::waitForMessageBox() {
+    SeenMessageBox seen{nullptr, {}, {}};
+    (void)ovtest::waitUntil(
+        [&] {
+            std::lock_guard lock(boxesLock);
+            if (boxesTaken >= boxes.size()) return false;
+            seen = boxes[boxesTaken++];
+            return true;
+        },
+        Bound);
+    return seen;
+}
+
+bool ServerTest::menuChecked(UINT command) {
+    UINT state = ovGetMenuState(ovGetMenu(main), command, MF_BYCOMMAND);
+    return state != UINT(-1) && (state & MF_CHECKED) != 0;
+}
+
+ovtest::LoopbackClient ServerTest::callIn() {
+    ovtest::LoopbackClient client;
+    EXPECT_TRUE(client.connectTo(port));
+    char prompt[PrefTextSize];
+    getLoginPrompt(prompt);
+    std::string got = client.readUntil(prompt);
+    EXPECT_NE(got.find(prompt), std::string::npos) << got;
+    return client;
+}
