@@ -1,12 +1,305 @@
 #include "server/areas/area_editor.h"
 
-void populateAreaTree(uint32_t) {}
-void showSelectedArea() {}
-void saveSelectedArea() {}
-void newSubArea() {}
-void deleteSelectedArea() {}
-void editSelectedDescription() {}
-void addSelectedPluginToArea() {}
-void removeSelectedExtension() {}
-void editSelectedExtension() {}
-void resetAreaEditor() {}
+#include "server/areas/area_text.h"
+#include "server/areas/area_tree.h"
+#include "server/areas/id_map.h"
+#include "server/control/app_state.h"
+#include "server/control/main_window_resources.h"
+#include "server/plugins/plugin_registry.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t NoArea = 0xFFFFFFFFu;
+constexpr int ExtensionDialogId = 122;
+constexpr int IdcDisplayName = 1048;
+constexpr int IdcArguments = 1049;
+
+uint32_t currentAreaId = NoArea;
+// The shown area's extensions as edited, one per entry of list 1027 in list order.
+char editedExtensionNames[MaxAreaExtensions][32];
+char editedExtensionArgs[MaxAreaExtensions][64];
+
+// Area id -> tree item. Lives as long as the process; nothing else needs to free it first.
+struct TreeItemMap {
+    IdMap* map = createIdMap(0);
+    ~TreeItemMap() { destroyIdMap(map); }
+} areaTreeItems;
+
+// The values carried into and out of dialog 122.
+char dialogName[32];
+char dialogArgs[64];
+
+const char* const InstanceInformation =
+    "These values only apply to the selected instance of the plug-in, in this area only.  If "
+    "the plug-in is used in other areas, or more than once in this area, each instance is "
+    "configured independently.";
+
+const OvControlTemplate extensionControls[] = {
+    {OV_NOID, OV_GROUPBOX, "Display name (seen by users)", 7, 4, 186, 28, 0, 0},
+    {IdcDisplayName, OV_EDIT, "", 14, 15, 172, 12, OV_TABSTOP, 0},
+    {OV_NOID, OV_GROUPBOX, "Arguments to plug-in (may be blank)", 7, 36, 186, 28, 0, 0},
+    {IdcArguments, OV_EDIT, "", 14, 47, 172, 12, OV_TABSTOP, 0},
+    {OV_NOID, OV_GROUPBOX, "Information", 7, 68, 186, 52, 0, 0},
+    {OV_NOID, OV_STATIC, InstanceInformation, 14, 79, 172, 36, 0, 0},
+    {IDOK, OV_DEFBUTTON, "OK", 89, 126, 50, 14, OV_TABSTOP, 0},
+    {IDCANCEL, OV_BUTTON, "Cancel", 143, 126, 50, 14, OV_TABSTOP, 0},
+};
+
+const OvDialogTemplate extensionTemplate = {
+    ExtensionDialogId,
+    "Edit plug-in properties",
+    200,
+    147,
+    OV_DS_CAPTION | OV_DS_SYSMENU | OV_DS_MODALFRAME | OV_DS_CENTER,
+    nullptr,
+    0,
+    extensionControls,
+    static_cast<int>(std::size(extensionControls)),
+};
+
+INT_PTR extensionDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM) {
+    if (msg == WM_INITDIALOG) {
+        ovSetDlgItemText(dlg, IdcDisplayName, dialogName);
+        ovSetDlgItemText(dlg, IdcArguments, dialogArgs);
+        return TRUE;
+    }
+    if (msg != WM_COMMAND || HIWORD(wParam) != BN_CLICKED) return FALSE;
+    if (LOWORD(wParam) == IDOK) {
+        ovGetDlgItemText(dlg, IdcDisplayName, dialogName, sizeof dialogName);
+        ovGetDlgItemText(dlg, IdcArguments, dialogArgs, sizeof dialogArgs);
+        ovEndDialog(dlg, 1);
+    } else if (LOWORD(wParam) == IDCANCEL) {
+        ovEndDialog(dlg, 0); // Cancel, Esc and the close box
+    }
+    return TRUE;
+}
+
+HWND window() {
+    return mainWindow.load();
+}
+
+void copyText(char* out, size_t size, const char* in) {
+    std::snprintf(out, size, "%s", in);
+}
+
+// The selected tree item and the area id it shows; false without a selection.
+bool selectedArea(HTREEITEM& item, uint32_t& id) {
+    item = ovTreeGetSelection(window(), IdcAreaTree);
+    if (item == 0) return false;
+    id = uint32_t(ovTreeGetItemData(window(), IdcAreaTree, item));
+    return true;
+}
+
+// An unsigned number kept to its low 16 bits; an empty field gives 0.
+uint16_t accessFrom(int control) {
+    char text[32] = {};
+    ovGetDlgItemText(window(), control, text, sizeof text);
+    uint32_t value = 0;
+    for (const char* p = text; *p >= '0' && *p <= '9'; ++p)
+        value = value * 10 + uint32_t(*p - '0');
+    return uint16_t(value);
+}
+
+void setNumber(int control, uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u", value);
+    ovSetDlgItemText(window(), control, text);
+}
+
+HTREEITEM insertTreeItem(const AreaRecord& area) {
+    HTREEITEM parent = area.id == 0 ? 0 : HTREEITEM(idMapGet(areaTreeItems.map, area.parentId));
+    HTREEITEM item = ovTreeInsertItem(window(), IdcAreaTree, parent, area.title, LPARAM(area.id));
+    // Without a map entry the area still shows; its sub-areas then go to the root level.
+    if (item != 0) (void)idMapSet(areaTreeItems.map, area.id, uint32_t(item));
+    return item;
+}
+
+// Appends an entry to list 1027 and returns its position.
+int addExtensionEntry(const char* name, uint32_t pluginId) {
+    HWND w = window();
+    int p = ovListInsertString(w, IdcExtensionList, -1, name);
+    if (p < 0) return p;
+    ovListSetItemData(w, IdcExtensionList, p, LPARAM(pluginId));
+    if (p < int(MaxAreaExtensions)) {
+        copyText(editedExtensionNames[p], sizeof editedExtensionNames[p], name);
+        editedExtensionArgs[p][0] = '\0';
+    }
+    ovEnableDlgItem(w, IdcEditExtension, TRUE);
+    ovEnableDlgItem(w, IdcRemoveExtension, TRUE);
+    return p;
+}
+
+// The area ids shown below `item`, so that their map entries go with the deleted subtree.
+void collectSubtreeIds(HTREEITEM item, std::vector<uint32_t>& ids) {
+    std::vector<HTREEITEM> pending{item};
+    while (!pending.empty()) {
+        HTREEITEM current = pending.back();
+        pending.pop_back();
+        ids.push_back(uint32_t(ovTreeGetItemData(window(), IdcAreaTree, current)));
+        for (HTREEITEM child = ovTreeGetChild(window(), IdcAreaTree, current); child != 0;
+             child = ovTreeGetNextSibling(window(), IdcAreaTree, child))
+            pending.push_back(child);
+    }
+}
+
+} // namespace
+
+void resetAreaEditor() {
+    destroyIdMap(areaTreeItems.map);
+    areaTreeItems.map = createIdMap(0);
+    currentAreaId = NoArea;
+    std::memset(editedExtensionNames, 0, sizeof editedExtensionNames);
+    std::memset(editedExtensionArgs, 0, sizeof editedExtensionArgs);
+}
+
+void populateAreaTree(uint32_t id) {
+    // Depth first with a stack of our own: a damaged file may chain thousands of areas. The
+    // visited marks stop cycles even when the map could not record an item.
+    std::vector<bool> visited(MaxAreas, false);
+    std::vector<uint32_t> pending{id};
+    while (!pending.empty()) {
+        uint32_t current = pending.back();
+        pending.pop_back();
+        AreaRecord area;
+        if (current >= MaxAreas || visited[current] || !getArea(current, area)) continue;
+        visited[current] = true;
+        if (idMapGet(areaTreeItems.map, current) != 0) continue; // shown under another parent
+        if (insertTreeItem(area) == 0) continue;
+        uint16_t count = area.childCount < MaxAreaChildren ? area.childCount : MaxAreaChildren;
+        for (int i = count - 1; i >= 0; --i)
+            pending.push_back(area.childIds[i]);
+    }
+}
+
+void showSelectedArea() {
+    HTREEITEM item;
+    uint32_t id;
+    if (!selectedArea(item, id)) return;
+    currentAreaId = id;
+    HWND w = window();
+    ovEnableDlgItem(w, IdcDeleteArea, id != 0);
+    AreaRecord area;
+    if (!getArea(id, area)) return;
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x", id);
+    ovSetDlgItemText(w, IdcAreaId, text);
+    setNumber(IdcAreaMinAccess, area.minAccess);
+    setNumber(IdcAreaMaxAccess, area.maxAccess);
+    ovSetDlgItemText(w, IdcAreaTitle, area.title);
+    ovListReset(w, IdcExtensionList);
+    std::memset(editedExtensionNames, 0, sizeof editedExtensionNames);
+    std::memset(editedExtensionArgs, 0, sizeof editedExtensionArgs);
+    uint16_t count =
+        area.extensionCount < MaxAreaExtensions ? area.extensionCount : MaxAreaExtensions;
+    for (int i = 0; i < count; ++i) {
+        bool sessionCapable = false;
+        char name[256];
+        // An extension whose plug-in is gone is left out, and so dropped at the next save.
+        if (!getPluginInfo(area.extensionPluginIds[i], sessionCapable, name)) continue;
+        int p = addExtensionEntry(name, area.extensionPluginIds[i]);
+        if (p < 0 || p >= int(MaxAreaExtensions)) continue;
+        copyText(editedExtensionNames[p], sizeof editedExtensionNames[p], area.extensionNames[i]);
+        copyText(editedExtensionArgs[p], sizeof editedExtensionArgs[p], area.extensionArgs[i]);
+    }
+}
+
+void saveSelectedArea() {
+    HTREEITEM item;
+    uint32_t id;
+    AreaRecord area;
+    if (!selectedArea(item, id) || !getArea(id, area)) return;
+    HWND w = window();
+    area.minAccess = accessFrom(IdcAreaMinAccess);
+    area.maxAccess = accessFrom(IdcAreaMaxAccess);
+    std::memset(area.title, 0, sizeof area.title);
+    ovGetDlgItemText(w, IdcAreaTitle, area.title, 31); // 30 characters
+    int count = ovListGetCount(w, IdcExtensionList);
+    if (count >= 0) {
+        int n = count < int(MaxAreaExtensions) ? count : int(MaxAreaExtensions);
+        area.extensionCount = uint16_t(n);
+        for (int k = 0; k < n; ++k) {
+            area.extensionPluginIds[k] = uint32_t(ovListGetItemData(w, IdcExtensionList, k));
+            std::memset(area.extensionNames[k], 0, sizeof area.extensionNames[k]);
+            copyText(area.extensionNames[k], sizeof area.extensionNames[k],
+                     editedExtensionNames[k]);
+            std::memset(area.extensionArgs[k], 0, sizeof area.extensionArgs[k]);
+            copyText(area.extensionArgs[k], sizeof area.extensionArgs[k], editedExtensionArgs[k]);
+        }
+    }
+    (void)putArea(id, area); // a failed save keeps the previous file; the window keeps the edits
+    ovTreeSetItemText(w, IdcAreaTree, item, area.title);
+}
+
+void newSubArea() {
+    AreaRecord area;
+    if (currentAreaId == NoArea || !addSubArea(currentAreaId, area)) return;
+    HTREEITEM item = insertTreeItem(area);
+    if (item == 0) return;
+    ovTreeSelectItem(window(), IdcAreaTree, item); // shows it through TVN_SELCHANGED
+    ovSetFocus(window(), IdcAreaTree);
+}
+
+void deleteSelectedArea() {
+    HTREEITEM item;
+    uint32_t id;
+    AreaRecord area;
+    if (!selectedArea(item, id) || !getArea(id, area) || !deleteArea(id)) return;
+    std::vector<uint32_t> ids;
+    collectSubtreeIds(item, ids);
+    for (uint32_t shown : ids)
+        idMapRemove(areaTreeItems.map, shown);
+    // The tree moves the selection to a neighbour and reports it, which shows that area.
+    ovTreeDeleteItem(window(), IdcAreaTree, item);
+}
+
+void editSelectedDescription() {
+    HTREEITEM item;
+    uint32_t id;
+    if (selectedArea(item, id)) (void)editAreaDescription(id, window());
+}
+
+void addSelectedPluginToArea() {
+    HWND w = window();
+    int sel = ovListGetCurSel(w, IdcPluginList);
+    if (sel < 0) return;
+    LPARAM data = ovListGetItemData(w, IdcPluginList, sel);
+    bool sessionCapable = false;
+    char name[256];
+    if (data == -1 || !getPluginInfo(uint32_t(data), sessionCapable, name)) return;
+    (void)addExtensionEntry(name, uint32_t(data));
+}
+
+void removeSelectedExtension() {
+    HWND w = window();
+    int p = ovListGetCurSel(w, IdcExtensionList);
+    if (p < 0) return;
+    ovListDeleteString(w, IdcExtensionList, p);
+    for (int k = p; k + 1 < int(MaxAreaExtensions); ++k) {
+        std::memcpy(editedExtensionNames[k], editedExtensionNames[k + 1], 32);
+        std::memcpy(editedExtensionArgs[k], editedExtensionArgs[k + 1], 64);
+    }
+    if (p < int(MaxAreaExtensions)) {
+        // What moves into the last place is a tenth entry, which has no values of its own.
+        editedExtensionNames[MaxAreaExtensions - 1][0] = '\0';
+        editedExtensionArgs[MaxAreaExtensions - 1][0] = '\0';
+    }
+    if (ovListGetCount(w, IdcExtensionList) == 0) {
+        ovEnableDlgItem(w, IdcEditExtension, FALSE);
+        ovEnableDlgItem(w, IdcRemoveExtension, FALSE);
+    }
+}
+
+void editSelectedExtension() {
+    int p = ovListGetCurSel(window(), IdcExtensionList);
+    if (p < 0 || p >= int(MaxAreaExtensions)) return;
+    copyText(dialogName, sizeof dialogName, editedExtensionNames[p]);
+    copyText(dialogArgs, sizeof dialogArgs, editedExtensionArgs[p]);
+    if (ovDialogBox(&extensionTemplate, window(), extensionDialogProc, 0) != 1) return;
+    copyText(editedExtensionNames[p], sizeof editedExtensionNames[p], dialogName);
+    copyText(editedExtensionArgs[p], sizeof editedExtensionArgs[p], dialogArgs);
+}

@@ -1,7 +1,144 @@
 #include "server/plugins/plugin_dialogs.h"
 
-void initPluginDialogs() {}
-void installPluginFromDialog() {}
-void uninstallSelectedPlugin() {}
-void configureSelectedPlugin() {}
-void refreshPluginButtons() {}
+#include "server/control/app_state.h"
+#include "server/control/main_window_resources.h"
+#include "server/plugins/plugin_registry.h"
+
+#include <new>
+#include <string>
+
+namespace {
+
+constexpr const char* FailureCaption = "Not successful";
+constexpr const char* InstallFailedText =
+    "Failed to install or load the selected DLL as a plug-in.";
+constexpr const char* UninstallFailedText =
+    "Failed to uninstall the selected plug-in.\nAn error may have occurred within the plug-in, "
+    "or\nit may currently be in use by one or more users.";
+
+HWND window() {
+    return mainWindow.load();
+}
+
+void addEntry(const char* name, uint32_t id) {
+    HWND w = window();
+    int index = ovListAddString(w, IdcPluginList, name);
+    if (index < 0) return;
+    ovListSetItemData(w, IdcPluginList, index, LPARAM(id));
+    ovListSetCurSel(w, IdcPluginList, index);
+}
+
+// The first entry of that name; when one plug-in is installed twice, both entries carry its
+// name, so the one whose plug-in has already left the loaded list is the one that goes.
+void removeEntry(const char* name) {
+    HWND w = window();
+    int first = ovListFindStringExact(w, IdcPluginList, -1, name);
+    if (first < 0) return;
+    int index = first;
+    do {
+        bool sessionCapable = false;
+        char loadedName[256];
+        LPARAM id = ovListGetItemData(w, IdcPluginList, index);
+        if (!getPluginInfo(uint32_t(id), sessionCapable, loadedName)) break;
+        index = ovListFindStringExact(w, IdcPluginList, index, name);
+    } while (index > first);
+    if (index <= first) index = first;
+    ovListDeleteString(w, IdcPluginList, index);
+}
+
+struct PendingEntry {
+    bool add;
+    uint32_t id;
+    std::string name;
+};
+
+// The registry works on the UI thread, but a server stop may unload from elsewhere: the list
+// itself changes only on the UI thread, in the order the changes were announced.
+void applyOnUiThread(bool add, const char* name, uint32_t id) {
+    if (ovIsUiThread()) {
+        add ? addEntry(name, id) : removeEntry(name);
+        return;
+    }
+    auto* pending = new (std::nothrow) PendingEntry{add, id, name};
+    if (!pending) return;
+    auto run = [](void* arg) {
+        auto* p = static_cast<PendingEntry*>(arg);
+        p->add ? addEntry(p->name.c_str(), p->id) : removeEntry(p->name.c_str());
+        delete p;
+    };
+    if (!ovPostCall(run, pending)) delete pending;
+}
+
+const PluginListSink pluginListSink{
+    [](const char* name, uint32_t id) { applyOnUiThread(true, name, id); },
+    [](const char* name) { applyOnUiThread(false, name, 0); },
+};
+
+// The selected plug-in's id; false without a selection or item data.
+bool selectedPlugin(uint32_t& id) {
+    int sel = ovListGetCurSel(window(), IdcPluginList);
+    if (sel < 0) return false;
+    LPARAM data = ovListGetItemData(window(), IdcPluginList, sel);
+    if (data == -1) return false;
+    id = uint32_t(data);
+    return true;
+}
+
+void showFailure(const char* text) {
+    ovMessageBox(window(), text, FailureCaption, MB_OK | MB_ICONERROR);
+}
+
+} // namespace
+
+void initPluginDialogs() {
+    setPluginListSink(&pluginListSink);
+}
+
+void installPluginFromDialog() {
+    char file[256] = {};
+    OvOpenFileName ofn{};
+    ofn.owner = window();
+    ofn.title = "Install which plug-in?";
+    ofn.filterDescription = "Plug-ins (DLLs)";
+    ofn.filterPattern = "*.so"; // the platform's libraries
+    ofn.defaultExtension = "so";
+    ofn.file = file;
+    ofn.fileSize = sizeof file;
+    ofn.flags = OV_OFN_FILEMUSTEXIST | OV_OFN_PATHMUSTEXIST | OV_OFN_NOCHANGEDIR;
+    if (!ovGetOpenFileName(&ofn)) return;
+    if (installPlugin(file, &nextMenuCommandId))
+        refreshPluginButtons(); // listAddPlugin has added and selected the new entry
+    else
+        showFailure(InstallFailedText);
+}
+
+void uninstallSelectedPlugin() {
+    uint32_t id;
+    if (!selectedPlugin(id)) return;
+    if (uninstallPlugin(id))
+        refreshPluginButtons(); // listRemovePlugin has removed the entry
+    else
+        showFailure(UninstallFailedText);
+}
+
+void configureSelectedPlugin() {
+    uint32_t id;
+    if (selectedPlugin(id)) (void)configurePlugin(id);
+}
+
+void refreshPluginButtons() {
+    HWND w = window();
+    if (ovListGetCurSel(w, IdcPluginList) < 0) {
+        ovEnableDlgItem(w, IdcConfigurePlugin, FALSE);
+        ovEnableDlgItem(w, IdcUninstallPlugin, FALSE);
+        ovEnableDlgItem(w, IdcAddToArea, FALSE);
+        return;
+    }
+    ovEnableDlgItem(w, IdcConfigurePlugin, TRUE);
+    ovEnableDlgItem(w, IdcUninstallPlugin, TRUE);
+    uint32_t id;
+    bool sessionCapable = false;
+    char name[256];
+    if (selectedPlugin(id) && getPluginInfo(id, sessionCapable, name))
+        ovEnableDlgItem(w, IdcAddToArea, sessionCapable ? TRUE : FALSE);
+}

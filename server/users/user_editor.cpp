@@ -1,7 +1,191 @@
 #include "server/users/user_editor.h"
 
-void initUserEditor() {}
-void showSelectedUser() {}
-void saveSelectedUser() {}
-void deleteSelectedUser() {}
-void newUserFromEditor() {}
+#include "server/control/app_state.h"
+#include "server/control/main_window_resources.h"
+#include "server/sessions/time_text.h"
+#include "server/users/user_db.h"
+#include "server/users/user_list.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <new>
+#include <string>
+
+namespace {
+
+constexpr int NewUserDialogId = 119;
+constexpr int IdcNewLoginName = 1048;
+
+// The name typed into dialog 119, kept until newUserFromEditor uses it.
+char newLoginName[32];
+
+const OvControlTemplate newUserControls[] = {
+    {IdcNewLoginName, OV_EDIT, "", 7, 7, 130, 12, OV_TABSTOP, 0},
+    {IDOK, OV_DEFBUTTON, "OK", 143, 6, 40, 14, OV_TABSTOP, 0},
+};
+
+const OvDialogTemplate newUserTemplate = {
+    NewUserDialogId,
+    "Enter new login name (2 to 31 characters)",
+    190,
+    27,
+    OV_DS_CAPTION | OV_DS_SYSMENU | OV_DS_MODALFRAME | OV_DS_CENTER,
+    nullptr,
+    0,
+    newUserControls,
+    static_cast<int>(std::size(newUserControls)),
+};
+
+INT_PTR newUserDialogProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM) {
+    switch (msg) {
+    case WM_INITDIALOG:
+        ovSetFocus(dlg, IdcNewLoginName);
+        return FALSE; // the focus is set
+    case WM_COMMAND:
+        // Only OK ends it: Esc must not throw away what the sysop typed.
+        if (LOWORD(wParam) == IDOK && HIWORD(wParam) == BN_CLICKED) {
+            ovGetDlgItemText(dlg, IdcNewLoginName, newLoginName, sizeof newLoginName);
+            ovEndDialog(dlg, 1);
+        }
+        return TRUE;
+    case WM_CLOSE:
+        ovEndDialog(dlg, 0);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+HWND window() {
+    return mainWindow.load();
+}
+
+// The selected entry's name, cut to 31 characters; false without a selection.
+bool selectedName(char name[32]) {
+    int sel = ovListGetCurSel(window(), IdcUserList);
+    return sel >= 0 && ovListGetText(window(), IdcUserList, sel, name, 32) >= 0;
+}
+
+// An unsigned decimal number, limited to `limit`; anything that is not a number gives 0.
+uint32_t numberFrom(const char* text, uint32_t limit) {
+    if (*text == '\0') return 0;
+    uint64_t value = 0;
+    for (const char* p = text; *p; ++p) {
+        if (*p < '0' || *p > '9') return 0;
+        value = value * 10 + uint64_t(*p - '0');
+        if (value > limit) value = limit; // keeps a long row of digits from overflowing
+    }
+    return uint32_t(value);
+}
+
+void setNumber(int id, uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u", value);
+    ovSetDlgItemText(window(), id, text);
+}
+
+void setTime(int id, uint64_t time) {
+    char text[32];
+    formatTime(text, time);
+    ovSetDlgItemText(window(), id, text);
+}
+
+void addEntry(const char* name, uint32_t id) {
+    int index = ovListAddString(window(), IdcUserList, name);
+    if (index >= 0) ovListSetItemData(window(), IdcUserList, index, LPARAM(id));
+}
+
+void removeEntry(const char* name) {
+    int index = ovListFindStringExact(window(), IdcUserList, -1, name);
+    if (index >= 0) ovListDeleteString(window(), IdcUserList, index);
+}
+
+struct PendingEntry {
+    bool add;
+    uint32_t id;
+    std::string name;
+};
+
+// Accounts are also made and removed on session threads; the list changes on the UI thread, in
+// the order the changes were announced.
+void applyOnUiThread(bool add, const char* name, uint32_t id) {
+    if (ovIsUiThread()) {
+        add ? addEntry(name, id) : removeEntry(name);
+        return;
+    }
+    auto* pending = new (std::nothrow) PendingEntry{add, id, name};
+    if (!pending) return;
+    auto run = [](void* arg) {
+        auto* p = static_cast<PendingEntry*>(arg);
+        p->add ? addEntry(p->name.c_str(), p->id) : removeEntry(p->name.c_str());
+        delete p;
+    };
+    if (!ovPostCall(run, pending)) delete pending;
+}
+
+const UserListSink userListSink{
+    [](const char* name, uint32_t id) { applyOnUiThread(true, name, id); },
+    [](const char* name) { applyOnUiThread(false, name, 0); },
+};
+
+} // namespace
+
+void initUserEditor() {
+    setUserListSink(&userListSink);
+}
+
+void showSelectedUser() {
+    HWND w = window();
+    char name[32];
+    UserRecord rec;
+    if (selectedName(name) && findUser(rec, name)) {
+        ovSetDlgItemText(w, IdcUserLogin, rec.loginName);
+        ovSetDlgItemText(w, IdcUserPassword, rec.password);
+        setNumber(IdcUserAccess, rec.accessLevel);
+        ovSetDlgItemText(w, IdcUserRealName, rec.realName);
+        setTime(IdcUserFirstLogin, rec.firstLogin);
+        setTime(IdcUserLastLogin, rec.lastLogin);
+        setNumber(IdcUserUploadKb, rec.uploadKb);
+        setNumber(IdcUserDownloadKb, rec.downloadKb);
+        ovEnableDlgItem(w, IdcDeleteUser, TRUE);
+        return;
+    }
+    for (int id : {IdcUserLogin, IdcUserPassword, IdcUserAccess, IdcUserRealName, IdcUserFirstLogin,
+                   IdcUserLastLogin, IdcUserUploadKb, IdcUserDownloadKb})
+        ovSetDlgItemText(w, id, "");
+    ovEnableDlgItem(w, IdcDeleteUser, FALSE);
+}
+
+void saveSelectedUser() {
+    char name[32];
+    UserRecord rec;
+    // A fresh read keeps what sessions changed meanwhile in the fields not edited here.
+    if (!selectedName(name) || !findUser(rec, name)) return;
+    HWND w = window();
+    std::memset(rec.password, 0, sizeof rec.password);
+    ovGetDlgItemText(w, IdcUserPassword, rec.password, 31);
+    std::memset(rec.realName, 0, sizeof rec.realName);
+    ovGetDlgItemText(w, IdcUserRealName, rec.realName, 255);
+    char access[64] = {};
+    ovGetDlgItemText(w, IdcUserAccess, access, sizeof access);
+    rec.accessLevel = uint16_t(numberFrom(access, 65535));
+    (void)updateUser(rec); // silent by design: the fields stay as typed
+}
+
+void deleteSelectedUser() {
+    char name[32];
+    if (!selectedName(name)) return;
+    (void)deleteUser(name); // on success the list entry goes with it
+    showSelectedUser();
+}
+
+void newUserFromEditor() {
+    std::memset(newLoginName, 0, sizeof newLoginName);
+    if (ovDialogBox(&newUserTemplate, window(), newUserDialogProc, 0) != 1) return;
+    UserRecord rec;
+    if (!addUser(rec, newLoginName)) return; // refused names are not reported
+    int index = ovListFindStringExact(window(), IdcUserList, -1, rec.loginName);
+    ovListSetCurSel(window(), IdcUserList, index);
+    showSelectedUser();
+}

@@ -1,0 +1,57 @@
+// The main window (template 118) on this thread, with a procedure that routes its commands to
+// the editors as the real window does, and helpers to drive it and answer its modal dialogs.
+#pragma once
+
+#include "support/test_support.h"
+
+#include "ovui.h"
+#include "ovui_driver.h"
+
+#include <functional>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+class EditorTest : public ovtest::WorkDirTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Opens the main window; tests prepare files first.
+    void openMainWindow();
+
+    // Input to the main window, run to completion.
+    void click(int id);
+    void type(int id, const std::string& text);
+    void select(int id, int index);
+    // As select, also when the entry is already selected (the runtime reports only changes).
+    void choose(int id, int index);
+    void selectTree(HTREEITEM item);
+
+    std::string text(int id);
+    bool enabled(int id);
+    std::vector<std::string> listTexts(int id);
+    int listSelection(int id);
+    // The tree item that shows area `id`, or 0.
+    HTREEITEM treeItemOf(uint32_t id);
+    nlohmann::json windowJson(HWND wnd);
+
+    // Clicks `id` and, on another thread, waits for the modal window made from `templateId`
+    // and hands it to `answer`, which must end it. False when no such window came.
+    bool clickAndAnswer(int id, int templateId, const std::function<void(HWND)>& answer);
+
+    // Message boxes shown so far: (caption, text).
+    std::vector<std::pair<std::string, std::string>> messageBoxes();
+
+    HWND main = nullptr;
+
+private:
+    std::mutex boxesLock;
+    std::vector<std::pair<std::string, std::string>> boxes;
+};
+
+// Waits on a non-UI thread until the snapshot says so (bounded).
+bool waitForWindowState(const std::function<bool()>& cond);
