@@ -22,6 +22,7 @@ constexpr int kCarrierCheckMs = 250;
 constexpr int kQuietLineMs = 100;
 constexpr int kMaxBackoffMs = 5000;
 constexpr int kWriteMs = 2000;
+constexpr int kEscapeAttempts = 3; // data still flowing can spoil the guard time
 
 bool isCallLive(DWORD state) {
     return state != LINECALLSTATE_IDLE && state != LINECALLSTATE_DISCONNECTED;
@@ -455,6 +456,7 @@ void LineWatcher::startHangUp(HCALL call, LONG request) {
         return;
     }
     setNonBlocking(fd_); // the comm handle shares this descriptor's flags
+    hangAttempts_ = 1;
     hangStep_ = HangStep::GuardBefore;
     hangAt_ = now + milliseconds(settings_.guardMs);
 }
@@ -480,6 +482,13 @@ void LineWatcher::hangUpStep(TimePoint now) {
         hangAt_ = now + milliseconds(kAthReplyMs);
         break;
     case HangStep::AfterAth:
+        if (hangAttempts_ < kEscapeAttempts) { // no answer: the escape did not take
+            ++hangAttempts_;
+            hangStep_ = HangStep::GuardBefore;
+            hangAt_ = now + milliseconds(settings_.guardMs);
+            break;
+        }
+        report(device_.name + ": the modem did not confirm the hang-up");
         finishHangUp();
         break;
     }

@@ -104,6 +104,7 @@ private:
     TimePoint hangAt_{};
     HCALL hangCall_ = 0;
     LONG dropRequest_ = 0;
+    int hangAttempts_ = 0;
 
     TimePoint reopenAt_{};
     int backoffMs_ = 250;

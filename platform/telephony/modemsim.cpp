@@ -187,14 +187,28 @@ int ModemSim::ptyGeneration() const {
     return generation_;
 }
 
-bool ModemSim::waitFor(const std::function<bool()>& cond, int timeoutMs) const {
+bool ModemSim::waitLocked(const std::function<bool()>& cond, int timeoutMs) const {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, milliseconds(timeoutMs), cond);
 }
 
+bool ModemSim::waitFor(const std::function<bool()>& cond, int timeoutMs) const {
+    auto deadline = Clock::now() + milliseconds(timeoutMs);
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        lock.unlock(); // cond may call back into the simulator
+        bool done = cond();
+        lock.lock();
+        if (done) return true;
+        auto now = Clock::now();
+        if (now >= deadline) return false;
+        changed_.wait_until(lock, std::min(deadline, now + milliseconds(20)));
+    }
+}
+
 bool ModemSim::waitForCommand(const std::string& command, int timeoutMs, size_t occurrence) const {
     std::string want = upperNoSpaces(command);
-    return waitFor(
+    return waitLocked(
         [&] {
             return static_cast<size_t>(std::count(commands_.begin(), commands_.end(), want)) >=
                    occurrence;
@@ -203,7 +217,7 @@ bool ModemSim::waitForCommand(const std::string& command, int timeoutMs, size_t 
 }
 
 bool ModemSim::waitForReceived(const std::string& needle, int timeoutMs) const {
-    return waitFor([&] { return received_.find(needle) != std::string::npos; }, timeoutMs);
+    return waitLocked([&] { return received_.find(needle) != std::string::npos; }, timeoutMs);
 }
 
 int ModemSim::timeoutMs(Clock::time_point now) const {
@@ -211,6 +225,7 @@ int ModemSim::timeoutMs(Clock::time_point now) const {
     if (ringing_) next = std::min(next, nextRing_);
     if (online_ && plusCount_ == 3)
         next = std::min(next, plusDone_ + milliseconds(options_.guardMs));
+    if (answering_) next = std::min(next, connectAt_);
     auto ms = std::chrono::duration_cast<milliseconds>(next - now).count();
     return static_cast<int>(std::max<long long>(ms + 1, 0));
 }
@@ -234,7 +249,7 @@ void ModemSim::run() {
             hangUpPending_ = false;
             if (offHook_) write("\r\nNO CARRIER\r\n");
             if (offHook_) ++callsEnded_;
-            online_ = offHook_ = ringing_ = false;
+            online_ = offHook_ = ringing_ = answering_ = false;
             closePty();
             if (!openPty()) std::fprintf(stderr, "ovmodemsim: cannot open a new pty\n");
             changed_.notify_all();
@@ -247,6 +262,9 @@ void ModemSim::run() {
             for (ssize_t i = 0; i < n; ++i) {
                 if (online_) {
                     onDataByte(buf[i], now);
+                } else if (answering_) {
+                    answering_ = false; // any key aborts the answer
+                    result("NO CARRIER", 3);
                 } else {
                     if (echo_ && !options_.mute) echo.push_back(buf[i]);
                     if (!echo.empty() && buf[i] == '\r') {
@@ -265,6 +283,10 @@ void ModemSim::run() {
             if (received_.size() >= 3) received_.resize(received_.size() - 3);
             result("OK", 0);
             changed_.notify_all();
+        }
+        if (answering_ && now >= connectAt_) {
+            answering_ = false;
+            connect();
         }
         if (ringing_ && now >= nextRing_) sendRing();
     }
@@ -377,7 +399,12 @@ void ModemSim::execute(const std::string& line) {
                 return;
             }
             ringing_ = false;
-            connect();
+            if (options_.answerDelayMs > 0) {
+                answering_ = true;
+                connectAt_ = Clock::now() + milliseconds(options_.answerDelayMs);
+            } else {
+                connect();
+            }
             return;
         case 'O':
             if (!offHook_) {

@@ -24,6 +24,7 @@ struct ModemSimOptions {
     int maxRings = 10;             // then the caller gives up
     bool callerIdSupported = true; // else AT+VCID and AT#CID answer ERROR
     bool mute = false;             // a dead modem: no echo, no replies
+    int answerDelayMs = 0;         // ATA to CONNECT; a byte from the line meanwhile aborts
 };
 
 class ModemSim {
@@ -56,10 +57,12 @@ public:
     int ptyGeneration() const;                 // bumps with every fresh pty
     bool waitForCommand(const std::string& command, int timeoutMs, size_t occurrence = 1) const;
     bool waitForReceived(const std::string& needle, int timeoutMs) const;
+    // cond runs without the simulator's lock and may call it.
     bool waitFor(const std::function<bool()>& cond, int timeoutMs) const;
 
 private:
     void run();
+    bool waitLocked(const std::function<bool()>& cond, int timeoutMs) const;
     [[nodiscard]] bool openPty();
     void closePty();
     void write(const std::string& bytes);
@@ -93,6 +96,8 @@ private:
     bool offHook_ = false; // a call is up, online or escaped to command mode
     uint32_t rate_ = 33600, carrierRate_ = 0;
     bool answerFails_ = false;
+    bool answering_ = false;
+    std::chrono::steady_clock::time_point connectAt_{};
     std::string received_;
     std::vector<std::string> commands_;
     int callsEnded_ = 0;

@@ -4,6 +4,8 @@
 #include "ovui_driver.h"
 
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include <cstring>
 #include <filesystem>
@@ -352,4 +354,82 @@ TEST_F(TelephonyTest, TheServersCallHandlingRunsThroughWholeCallsInsideTheCallba
     close(s.comm);
     EXPECT_EQ(sim->callsEnded(), 3); // our drop, the caller's hang-up, the shutdown
     server = nullptr;
+}
+
+TEST_F(TelephonyTest, ADropWhileTheModemAnswersAbortsTheAnswer) {
+    ovsim::ModemSimOptions options;
+    options.answerDelayMs = 30000;
+    setUpModem("", options);
+    openLine();
+    ASSERT_TRUE(waitForModemReady());
+    HCALL call = ringAndOffer("5551234", "X");
+    ASSERT_NE(call, 0u);
+    size_t from = messages().size();
+    LONG answer = tapi().answer(call, nullptr, 0);
+    ASSERT_GT(answer, 0);
+    ASSERT_TRUE(sim->waitForCommand("ATA", 10000));
+    LONG drop = tapi().drop(call, nullptr, 0);
+    ASSERT_GT(drop, 0);
+    int answerReply = waitForReply(answer, from);
+    int dropReply = waitForReply(drop, from);
+    ASSERT_GE(answerReply, 0);
+    ASSERT_GE(dropReply, 0);
+    EXPECT_EQ(static_cast<LONG>(messages()[static_cast<size_t>(answerReply)].p2),
+              LINEERR_OPERATIONFAILED);
+    EXPECT_EQ(messages()[static_cast<size_t>(dropReply)].p2, 0u);
+    EXPECT_GE(waitForCallState(call, LINECALLSTATE_IDLE, from), 0);
+    EXPECT_EQ(tapi().deallocate(call), 0);
+    EXPECT_TRUE(sim->waitFor([&] { return !sim->online(); }, 1000));
+}
+
+TEST_F(TelephonyTest, TheCallerHangingUpWhileTheModemAnswersFailsTheAnswer) {
+    ovsim::ModemSimOptions options;
+    options.answerDelayMs = 30000;
+    setUpModem("", options);
+    openLine();
+    ASSERT_TRUE(waitForModemReady());
+    HCALL call = ringAndOffer("5551234", "X");
+    ASSERT_NE(call, 0u);
+    size_t from = messages().size();
+    LONG answer = tapi().answer(call, nullptr, 0);
+    ASSERT_TRUE(sim->waitForCommand("ATA", 10000));
+    sim->hangUp();
+    int reply = waitForReply(answer, from);
+    ASSERT_GE(reply, 0);
+    EXPECT_EQ(static_cast<LONG>(messages()[static_cast<size_t>(reply)].p2),
+              LINEERR_OPERATIONFAILED);
+    EXPECT_GE(waitForCallState(call, LINECALLSTATE_DISCONNECTED, from), 0);
+    EXPECT_GE(waitForCallState(call, LINECALLSTATE_IDLE, from), 0);
+    EXPECT_EQ(tapi().deallocate(call), 0);
+    ASSERT_TRUE(waitForModemReady(2));
+}
+
+TEST_F(TelephonyTest, AnEscapeSpoiledByOutgoingDataIsTriedAgain) {
+    setUpModem();
+    HLINE line = openLine();
+    ASSERT_TRUE(waitForModemReady());
+    HCALL call = ringAndOffer("5551234", "X");
+    ASSERT_TRUE(acceptAndAnswer(call));
+    int fd = commHandle(line, call);
+    ASSERT_GT(fd, 2);
+    // The session is still writing when the drop begins, so the first "+++" is only data.
+    std::atomic<bool> writing{true};
+    std::thread writer([&] {
+        for (int i = 0; i < 30 && writing; ++i) {
+            if (write(fd, "....", 4) < 0) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    ASSERT_TRUE(sim->waitForReceived("....", 10000));
+    size_t from = messages().size();
+    LONG drop = tapi().drop(call, nullptr, 0);
+    ASSERT_GT(drop, 0);
+    int reply = waitForReply(drop, from, 30000);
+    writing = false;
+    writer.join();
+    ASSERT_GE(reply, 0);
+    EXPECT_EQ(messages()[static_cast<size_t>(reply)].p2, 0u);
+    EXPECT_FALSE(sim->online());
+    EXPECT_EQ(sim->callsEnded(), 1);
+    close(fd);
 }
