@@ -237,7 +237,9 @@
         view = makeView(id, kind);
         views.set(id, view);
       }
-      desktop.appendChild(view.root); // keeps the z order
+      // Keep the z order without moving nodes that are in place: a moved node loses the focus.
+      const at = desktop.children[depth];
+      if (at !== view.root) desktop.insertBefore(view.root, at || null);
       updateView(view, w, depth++);
       top = w;
     }
@@ -361,7 +363,11 @@
       e.preventDefault();
       if (view.kind === 'messagebox') { const b = view.root.querySelector('.buttons button'); if (b) b.click(); return; }
       if (view.kind === 'openfile') { view.ok.click(); return; }
-      if (view.kind === 'dialog') post({ type: 'key', window: view.id, text: 'enter' });
+      if (view.kind !== 'dialog') return;
+      // The runtime would press the button it last saw focused; the sysop means the default one.
+      const def = view.root.querySelector('.client button.default:not(:disabled)');
+      if (def) def.click();
+      else post({ type: 'key', window: view.id, text: 'enter' });
     } else if (e.key === 'Escape') {
       e.preventDefault();
       if (view.kind === 'messagebox') { answerCancel(view); return; }
@@ -845,7 +851,7 @@
         const n = nodes[i];
         const kids = nodeKids(n);
         li.dataset.item = nodeId(n);
-        const label = li.firstChild.firstChild;
+        const label = li.querySelector(':scope > .row > .label');
         setText(label, str(n.text));
         toggle(label, 'sel', nodeId(n) === sel && sel !== 0);
         toggle(li, 'collapsed', kids.length > 0 && !n.expanded);
@@ -1133,6 +1139,11 @@
       setText(trayBig.querySelector('.tip'), tip);
     } else if (trayBig) { trayBig.remove(); trayBig = null; }
   }
+  // Keys pressed while nothing has the focus go to the top window.
+  document.addEventListener('keydown', (e) => {
+    const view = lastTop != null ? views.get(lastTop) : null;
+    if (view && (e.target === document.body || e.target === document.documentElement) && !view.root.inert) onWindowKey(view, e);
+  });
   document.getElementById('tray').addEventListener('dblclick', () => post({ type: 'trayDoubleClick' }));
   addEventListener('resize', () => { if (current) render(); });
 

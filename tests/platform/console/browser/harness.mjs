@@ -30,6 +30,8 @@ export async function startDemo() {
     for (const w of [...waiters]) w.check();
   });
   const exited = new Promise((resolve) => child.on('exit', resolve));
+  // A test run that dies must not leave the demo behind.
+  process.on('exit', () => { if (child.exitCode === null) child.kill('SIGTERM'); });
   const demo = {
     child, lines, workDir, exited,
     // Resolves with the first line (from `from` on) that matches, or fails after the bound.
