@@ -2,6 +2,8 @@
 // tray and coming back, the about box, and exit while callers are online.
 #include "server_harness.h"
 
+#include <unistd.h>
+
 #include <cstring>
 
 #include "plugin_test_support.h"
@@ -266,6 +268,59 @@ TEST_F(MainWindowTest, ExitDropsEveryCallerBeforeThePluginsUnload) {
     // The caller had already been dropped and had left the plug-in when it was shut down.
     EXPECT_EQ(recorder->insideAtShutdown, 0);
     EXPECT_FALSE(isListening());
+}
+
+TEST_F(MainWindowTest, TelnetPortInUseIsNoticedOnceAndTheServerRunsOn) {
+    uint16_t taken = 0;
+    int holder = ovtest::listenOnFreePort(taken);
+    ASSERT_GE(holder, 0);
+    preparePreferences([&] { ASSERT_TRUE(setTelnetPort(taken)); });
+    testing::internal::CaptureStderr();
+    startServer();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find(std::to_string(taken)), std::string::npos) << err;
+    EXPECT_FALSE(isListening());
+    HWND notice = waitForWindow(130);
+    ASSERT_NE(notice, nullptr);
+    char text[256] = {};
+    ovGetDlgItemText(notice, 1000, text, sizeof text);
+    EXPECT_NE(std::string(text).find("port " + std::to_string(taken)), std::string::npos);
+    // Not modal: the main window still takes commands underneath.
+    EXPECT_EQ(ovuiTopModal(), main);
+    ASSERT_TRUE(ovuiMenuCommand(main, CmdAbout));
+    HWND about = waitForWindow(AboutDialogId);
+    ASSERT_NE(about, nullptr);
+    ASSERT_TRUE(ovuiClick(about, IDOK));
+    ASSERT_TRUE(waitForWindowGone(AboutDialogId));
+    ASSERT_TRUE(ovuiClick(notice, IDOK));
+    EXPECT_TRUE(waitForWindowGone(130));
+    close(holder);
+}
+
+TEST_F(MainWindowTest, APluginThatTakesACommandTakesItFromTheWindow) {
+    TestPlugin stealer("ovtest_stealer.so");
+    ASSERT_TRUE(stealer.ok());
+    preparePreferences();
+    UINT counter = FirstPluginMenuCommandId;
+    ASSERT_TRUE(installPlugin(stealer.path().c_str(), &counter));
+    unloadAllPlugins();
+    startServer();
+    ASSERT_EQ(ovListGetCount(main, 1041), 1);
+    // Its own menu command goes to the plug-in and nowhere else.
+    const int callsBefore = stealer->wndProcCalls;
+    onUiThread(
+        [this] { ovSendMessage(main, WM_COMMAND, MAKEWPARAM(FirstPluginMenuCommandId, 0), 0); });
+    EXPECT_GT(stealer->wndProcCalls, callsBefore);
+    EXPECT_EQ(stealer->lastMessage, UINT(WM_COMMAND));
+    EXPECT_EQ(LOWORD(stealer->lastWParam), FirstPluginMenuCommandId);
+    EXPECT_FALSE(serverStopped());
+    // The window's own commands are offered first but left to the window.
+    ASSERT_TRUE(ovuiMenuCommand(main, CmdAbout));
+    HWND about = waitForWindow(AboutDialogId);
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(LOWORD(stealer->lastWParam), CmdAbout);
+    ASSERT_TRUE(ovuiClick(about, IDOK));
+    ASSERT_TRUE(waitForWindowGone(AboutDialogId));
 }
 
 } // namespace

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds the server (Release, in build-run/) and runs it in ./run, the working directory where
+# it keeps its files. The first run prepares ./run: the three standard plug-ins to install from
+# the console, a small sample area tree, rules.txt, and osvbpref.dat. Later runs keep it as is.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$root/build-run"
+work="$root/run"
+
+# The server needs only part of what the tests need, so a package that will not install (a
+# browser for the console tests, say) does not stop it; the build says what is really missing.
+bash "$root/scripts/setup-deps.sh" ||
+    echo "run.sh: some packages could not be installed; building with what is there." >&2
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOV_TESTS=OFF >/dev/null
+cmake --build "$build" --target ovhost ovhost-firstrun ovtapi jotbox ttypick pagepeek -j2
+
+if [ ! -d "$work" ]; then
+    mkdir -p "$work"
+    cp "$build/bin/jotbox.so" "$build/bin/ttypick.so" "$build/bin/pagepeek.so" "$work/"
+    if [ "$(id -u)" -eq 0 ]; then
+        port=23
+    else
+        # Ports below 1024 need root (or CAP_NET_BIND_SERVICE); see the README's Sysop guide.
+        port=2323
+        echo "Not running as root: Telnet goes to port 2323 instead of 23."
+    fi
+    (cd "$work" && "$build/bin/ovhost-firstrun" "$port" >/dev/null)
+    echo "Prepared $work (plug-ins to install: jotbox.so, ttypick.so, pagepeek.so)."
+fi
+
+cd "$work"
+"$build/bin/ovhost-firstrun" # prints the Telnet port in use; makes nothing that exists
+echo "Open the console address below in a browser on this machine; Ctrl+C stops the server."
+exec "$build/bin/ovhost"
