@@ -29,7 +29,8 @@ int remainingMs(bool limited, Clock::time_point deadline) {
 SerialConnection::SerialConnection(int commHandle)
     : Connection(commHandle, false), comm_(commHandle) {
     wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (wake_ >= 0 && commHandle >= 0) attached_ = attachModemComm(commHandle, wake_);
+    // Attached even without a wake descriptor, so that the descriptor is still released.
+    if (commHandle >= 0) attached_ = attachModemComm(commHandle, wake_);
     const uint32_t idleMs = getIdleTimeoutMs();
     (void)setTimeouts(idleMs, idleMs);
 }

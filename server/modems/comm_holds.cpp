@@ -16,6 +16,7 @@ struct CommHold {
     int wakeFd; // the attached connection's, -1 when none
     bool telephonyHolds;
     bool sessionHolds;
+    bool sessionAttached;
 };
 
 // Never destroyed: session threads may let go during process exit.
@@ -51,7 +52,7 @@ void takeComm(int fd) {
         h->telephonyHolds = true;
         return;
     }
-    holds().push_back({fd, -1, true, false});
+    holds().push_back({fd, -1, true, false, false});
 }
 
 void reserveCommForSession(int fd) {
@@ -84,7 +85,8 @@ using namespace modems;
 bool attachModemComm(int commHandle, int wakeFd) {
     std::lock_guard g(modemLineLock());
     CommHold* h = findHold(commHandle);
-    if (!h || !h->sessionHolds || h->wakeFd >= 0) return false;
+    if (!h || !h->sessionHolds || h->sessionAttached) return false;
+    h->sessionAttached = true;
     h->wakeFd = wakeFd;
     if (!h->telephonyHolds) wake(wakeFd); // the call was cleared before the session began
     return true;
@@ -95,6 +97,7 @@ void releaseModemComm(int commHandle) {
     CommHold* h = findHold(commHandle);
     if (!h || !h->sessionHolds) return;
     h->sessionHolds = false;
+    h->sessionAttached = false;
     h->wakeFd = -1;
     dropIfUnheld(commHandle);
 }

@@ -82,8 +82,11 @@ bool obtainComm(ModemLine& line) {
         dropCall(line);
         return false;
     }
-    // Descriptors 0..2 are the process's own streams, never a line's.
-    if (value == 0 || value == 0xFFFFFFFFu || value > 0x7FFFFFFFu) return false;
+    if (value == 0 || value > 0x7FFFFFFFu) {
+        // No session can use the call, so it is not left connected with nobody on it.
+        dropCall(line);
+        return false;
+    }
     line.commHandle = static_cast<int>(value);
     takeComm(line.commHandle);
     return true;

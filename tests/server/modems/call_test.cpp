@@ -172,6 +172,11 @@ TEST_F(ModemTest, LineClosedByTheServiceEndsTheSessionAndLeavesTheEntry) {
     ASSERT_TRUE(logIn("dave", "pw"));
     HLINE handle = modemLineAt(0).lineHandle;
     ASSERT_NE(handle, 0u);
+    // A reply nobody waits for changes nothing.
+    lineCallback(0, LINE_REPLY, 0, 999999, static_cast<DWORD>(LINEERR_OPERATIONFAILED), 0);
+    EXPECT_EQ(modemLineAt(0).callState, CallConnected);
+    EXPECT_NE(modemLineAt(0).commHandle, InvalidComm);
+    EXPECT_EQ(runningModemSessions(), 1u);
     lineCallback(handle, LINE_CLOSE, 0, 0, 0, 0);
     ModemLine line = modemLineAt(0);
     EXPECT_TRUE(line.present);
@@ -201,4 +206,27 @@ TEST_F(ModemTest, CallBelowTheMinimumRateIsHungUpBeforeAnySession) {
     // At the minimum it is served.
     sim->setAnswer(9600);
     ASSERT_TRUE(callUntilLoginPrompt("5551234"));
+}
+
+TEST_F(ModemTest, DevicesThatCannotOpenAreSkippedAndShutdownTwiceIsHarmless) {
+    sim = std::make_unique<ovsim::ModemSim>(ovsim::ModemSimOptions{workDir.path() + "/modem0"});
+    ASSERT_TRUE(sim->start());
+    ovtest::writeFile("ovtapi.conf", "/nonexistent/ttyS9 Gone\n" + sim->path() +
+                                         " \"Second Modem\"\n/nonexistent/ttyS8 \"Also gone\"\n");
+    ASSERT_TRUE(initTelephony());
+    EXPECT_TRUE(initTelephony()); // already up: nothing happens
+    EXPECT_EQ(modemDeviceCount(), 1u);
+    EXPECT_FALSE(modemLineAt(0).present);
+    EXPECT_TRUE(modemLineAt(1).present);
+    EXPECT_FALSE(modemLineAt(2).present);
+    EXPECT_STREQ(modemLineAt(1).deviceName, "Second Modem");
+    shutdownTelephony();
+    shutdownTelephony();
+    EXPECT_FALSE(modemLineAt(1).present);
+
+    // No usable device at all: telephony is not ready.
+    ovtest::writeFile("ovtapi.conf", "/nonexistent/ttyS9 Gone\n");
+    EXPECT_FALSE(initTelephony());
+    ovtest::writeFile("ovtapi.conf", "");
+    EXPECT_FALSE(initTelephony());
 }
