@@ -169,7 +169,7 @@ void populateAreaTree(uint32_t id) {
         if (current >= MaxAreas || visited[current] || !getArea(current, area)) continue;
         visited[current] = true;
         if (idMapGet(areaTreeItems.map, current) != 0) continue; // shown under another parent
-        if (insertTreeItem(area) == 0) continue;
+        (void)insertTreeItem(area);
         uint16_t count = area.childCount < MaxAreaChildren ? area.childCount : MaxAreaChildren;
         for (int i = count - 1; i >= 0; --i)
             pending.push_back(area.childIds[i]);

@@ -3,6 +3,7 @@
 #include "server/areas/area_editor.h"
 #include "server/areas/area_tree.h"
 #include "server/control/app_state.h"
+#include "server/control/main_window.h"
 #include "server/control/main_window_resources.h"
 #include "server/plugins/plugin_dialogs.h"
 #include "server/plugins/plugin_registry.h"
@@ -131,8 +132,12 @@ void EditorTest::TearDown() {
     freeAreaTree();
 }
 
-void EditorTest::openMainWindow() {
-    main = ovCreateDialog(&mainDialogTemplate, nullptr, testMainProc, 0);
+void EditorTest::openMainWindow(bool real) {
+    if (real) {
+        ASSERT_TRUE(setUseTcp(false));
+        ASSERT_TRUE(setUseTapi(false));
+    }
+    main = ovCreateDialog(&mainDialogTemplate, nullptr, real ? mainDialogProc : testMainProc, 0);
     ASSERT_NE(main, nullptr);
     ovuiPumpUntilIdle();
 }

@@ -20,8 +20,10 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    // Opens the main window; tests prepare files first.
-    void openMainWindow();
+    // Opens the main window; tests prepare files first. With `real`, the server's own window
+    // procedure runs it (without listener and telephony), else a procedure that routes only
+    // the editors' controls.
+    void openMainWindow(bool real = false);
 
     // Input to the main window, run to completion.
     void click(int id);

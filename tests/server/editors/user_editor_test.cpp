@@ -145,6 +145,35 @@ TEST_F(UserEditor, DeleteRemovesTheEntryAndEmptiesTheFields) {
     EXPECT_TRUE(messageBoxes().empty());
 }
 
+TEST_F(UserEditor, DeletingAnAccountWhileItsCallerUsesItIsSafe) {
+    addAccount("zoe", "secret", 20);
+    openMainWindow();
+    selectUser("zoe");
+    std::atomic<bool> stop{false};
+    std::atomic<int> rounds{0};
+    std::thread caller([&] {
+        // A session re-reads its account before every area screen and counts what it does.
+        while (!stop) {
+            UserRecord rec;
+            if (findUser(rec, "zoe")) {
+                ++rec.loginCount;
+                (void)updateUser(rec);
+            }
+            ++rounds;
+        }
+    });
+    ASSERT_TRUE(ovtest::waitUntil([&] { return rounds.load() > 5; }));
+    click(IdcDeleteUser);
+    int after = rounds.load();
+    ASSERT_TRUE(ovtest::waitUntil([&] { return rounds.load() > after + 5; }));
+    stop = true;
+    caller.join();
+    UserRecord rec;
+    EXPECT_FALSE(findUser(rec, "zoe"));
+    EXPECT_TRUE(listTexts(IdcUserList).empty());
+    EXPECT_EQ(ovtest::fileSizeOf("bbsusers.dat"), 8u + 368u);
+}
+
 TEST_F(UserEditor, AnAccountThatVanishedShowsEmptyFieldsAndIsNotSaved) {
     addAccount("zoe", "secret", 20);
     openMainWindow();
