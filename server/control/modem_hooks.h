@@ -1,5 +1,4 @@
-// What the server control needs from the modem module. The defaults in modem_defaults.cpp are
-// weak and report "no telephony"; the modem module's own definitions replace them at link time.
+// What the server control needs from the modem module (server/modems/).
 #pragma once
 
 #include <cstdint>

@@ -145,7 +145,7 @@ TEST_F(ConfigDialogTest, ModemRateTypedOutsideTheListIsStored) {
     HWND dlg = open(CmdModems, ModemDialogId);
     ASSERT_NE(dlg, nullptr);
     EXPECT_EQ(title(dlg), "Modem configuration");
-    EXPECT_EQ(text(dlg, 1062), "0"); // no telephony in this build of the test
+    EXPECT_EQ(text(dlg, 1062), "0"); // no modems configured
     EXPECT_EQ(ovComboGetCount(dlg, 1064), 15);
     char first[16] = {}, last[16] = {};
     ovComboGetText(dlg, 1064, 0, first, sizeof first);

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <cstdlib>
 #include <future>
 #include <memory>
 #include <thread>
@@ -52,6 +53,8 @@ uint16_t freePort() {
 
 void ServerTest::SetUp() {
     ensureUiThread();
+    // No modem lines: the telephony provider finds no configuration.
+    setenv("OVTAPI_CONF", (workDir.path() + "/no-modems.conf").c_str(), 1);
     ovuiSetObserver([this](const OvuiEvent& ev) {
         if (ev.kind != OvuiEvent::Kind::MessageBox) return;
         std::lock_guard lock(boxesLock);
