@@ -3,7 +3,7 @@
 set -euo pipefail
 pkgs=(build-essential cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
       libgmock-dev libbenchmark-dev libcpp-httplib-dev nlohmann-json3-dev expect inetutils-telnet
-      python3 nodejs npm chromium)
+      python3 nodejs npm chromium fail2ban logrotate systemd)
 missing=()
 for p in "${pkgs[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
