@@ -58,8 +58,11 @@ bool appendMemo(const char* loginName, const char* memo) {
     if (length < 0 || static_cast<size_t>(length) >= sizeof line) return false;
     int fd = openLocked(true);
     if (fd < 0) return false;
-    bool ok = lseek(fd, 0, SEEK_END) >= 0 &&
-              write(fd, line, static_cast<size_t>(length)) == static_cast<ssize_t>(length);
+    off_t end = lseek(fd, 0, SEEK_END);
+    bool ok =
+        end >= 0 && write(fd, line, static_cast<size_t>(length)) == static_cast<ssize_t>(length);
+    // A full disk must not leave half a memo that the next one would run into.
+    if (!ok && end >= 0) (void)ftruncate(fd, end);
     close(fd);
     return ok;
 }

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <unistd.h>
 
 namespace {
 
@@ -66,11 +67,17 @@ void logEvent(char* text) {
     int n = std::snprintf(entry, sizeof entry, "===[%02u %s %04u at %02u:%02u:%02u]===\r\n%s\r\n%c",
                           now.day, monthAbbreviations[(now.month - 1) % 12], now.year, now.hour,
                           now.minute, now.second, text, EndOfFile);
-    if (n > 0 && positionForAppend(f)) {
+    uint64_t before = 0;
+    if (n > 0 && fileSize(f, before) && positionForAppend(f)) {
         // An over-long text is cut, but the entry still ends with the end-of-file byte.
         auto len = static_cast<uint32_t>(n < static_cast<int>(EntrySize) ? n : EntrySize - 1);
         entry[len - 1] = EndOfFile;
-        (void)writeExactly(f, entry, len);
+        // A full disk must not leave a torn entry in place of the final 0x1A.
+        if (!writeExactly(f, entry, len) && ftruncate(f, static_cast<off_t>(before)) == 0 &&
+            before > 0 && seekTo(f, static_cast<uint32_t>(before - 1))) {
+            const char end = EndOfFile;
+            (void)writeExactly(f, &end, 1);
+        }
     }
     closeFile(f);
 }
