@@ -1,0 +1,157 @@
+#!/usr/bin/env python3
+"""Turns the raw output of bench/run.sh (RESULT lines, latency files, ovmicro's JSON) into the
+markdown tables of the README's Performance section."""
+import argparse
+import json
+import os
+import platform
+import re
+import statistics
+import sys
+
+
+def machine():
+    cpu = "?"
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    cpu = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    mem = "?"
+    try:
+        with open("/proc/meminfo") as f:
+            mem = "%.0f GiB" % (int(f.readline().split()[1]) / 1048576)
+    except OSError:
+        pass
+    load = os.getloadavg()[0] if hasattr(os, "getloadavg") else 0
+    return "%s, %d cores, %s, Linux %s; load average %.1f at the end" % (
+        cpu, os.cpu_count() or 0, mem, platform.release(), load)
+
+
+def results(path):
+    runs = {}
+    if not os.path.exists(path):
+        return runs
+    with open(path) as f:
+        for line in f:
+            if not line.startswith("RESULT "):
+                continue
+            fields = dict(kv.split("=", 1) for kv in line.split()[1:])
+            label = fields.pop("label")
+            kind = re.sub(r"-\d+$", "", label)
+            runs.setdefault(kind, []).append((label, {k: float(v) for k, v in fields.items()}))
+    return runs
+
+
+def pooled(out, labels):
+    values = []
+    for label in labels:
+        try:
+            with open(os.path.join(out, "lat-%s.txt" % label)) as f:
+                values.extend(float(x) for x in f if x.strip())
+        except OSError:
+            pass
+    values.sort()
+    if not values:
+        return 0.0, 0.0
+    pick = lambda p: values[min(len(values) - 1, int(p / 100 * (len(values) - 1) + 0.5))]
+    return pick(50), pick(99)
+
+
+def med(rows, key):
+    return statistics.median(r[key] for r in rows) if rows else 0.0
+
+
+def load_table(out, runs):
+    lines = [
+        "| Server | Callers served | Errors | Connect p50/p99 ms | Login p50/p99 ms | "
+        "Key-to-screen p50 ms | p99 ms | Screens/s | Bytes/screen | RSS idle → load MiB | "
+        "KiB/caller | Threads | Descriptors |",
+        "|---|---|---|---|---|---|---|---|---|---|---|---|---|",
+    ]
+    summary = {}
+    for kind in ("ovhost-plain", "baseline-plain", "ovhost-ansi", "baseline-ansi"):
+        if kind not in runs:
+            continue
+        labels = [l for l, _ in runs[kind]]
+        rows = [r for _, r in runs[kind]]
+        p50, p99 = pooled(out, labels)
+        summary[kind] = (p50, p99, rows)
+        served = "%d/%d" % (min(r["served"] for r in rows), rows[0]["callers"])
+        lines.append(
+            "| %s | %s (min of %d runs) | %d | %.1f / %.1f | %.1f / %.1f | %.3f | %.3f | %.0f | "
+            "%.0f | %.1f → %.1f | %.1f | %.0f | %.0f |" % (
+                kind, served, len(rows), sum(r["errors"] for r in rows),
+                med(rows, "connect_p50"), med(rows, "connect_p99"), med(rows, "login_p50"),
+                med(rows, "login_p99"), p50, p99, med(rows, "sps"), med(rows, "screen_bytes"),
+                med(rows, "rss_idle_kb") / 1024, med(rows, "rss_load_kb") / 1024,
+                med(rows, "kb_per_caller"), max(r["threads"] for r in rows),
+                max(r["fds"] for r in rows)))
+    for kind in ("plain", "ansi"):
+        a, b = summary.get("ovhost-" + kind), summary.get("baseline-" + kind)
+        if not a or not b or not b[0]:
+            continue
+        per_run = [x["key_p50"] / y["key_p50"] for x, y in zip(a[2], b[2]) if y["key_p50"]]
+        lines.append("")
+        lines.append(
+            "%s: key-to-screen p50 ovhost/baseline = **%.2fx** pooled (per run: %s); "
+            "p99 ovhost %.3f ms vs baseline %.3f ms." % (
+                kind.upper() if kind == "ansi" else "Plain", a[0] / b[0],
+                ", ".join("%.2fx" % x for x in per_run), a[1], b[1]))
+    return "\n".join(lines)
+
+
+def micro_table(path):
+    try:
+        with open(path) as f:
+            data = json.load(f)
+    except (OSError, ValueError):
+        return ""
+    by_name = {}
+    for b in data.get("benchmarks", []):
+        if b.get("run_type") != "aggregate":
+            continue
+        by_name.setdefault(b["run_name"], {})[b["aggregate_name"]] = b
+    lines = ["| Micro-benchmark | Median | p99 | Mean ± stddev | Repetitions |",
+             "|---|---|---|---|---|"]
+    for name, aggs in by_name.items():
+        m = aggs.get("median", {})
+        unit = m.get("time_unit", "")
+        fmt = lambda b: "%.3g %s" % (b.get("real_time", 0), unit) if b else "-"
+        mean, sd = aggs.get("mean", {}), aggs.get("stddev", {})
+        lines.append("| %s | %s | %s | %.3g ± %.2g %s | %s |" % (
+            name, fmt(m), fmt(aggs.get("p99")), mean.get("real_time", 0),
+            sd.get("real_time", 0), unit, m.get("repetitions", "?")))
+    return "\n".join(lines)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("out")
+    ap.add_argument("--callers", default="?")
+    ap.add_argument("--runs", default="?")
+    ap.add_argument("--hold", default="?")
+    ap.add_argument("--think", default="?")
+    ap.add_argument("--netns", default="?")
+    a = ap.parse_args()
+    print("Machine: %s." % machine())
+    print("Command: `bash bench/run.sh --callers %s --runs %s --hold %s --think %s` "
+          "(load runs in %s network namespace)." % (
+              a.callers, a.runs, a.hold, a.think,
+              "a private" if a.netns == "netns" else "the shared"))
+    print()
+    runs = results(os.path.join(a.out, "results.txt"))
+    if runs:
+        print(load_table(a.out, runs))
+        print()
+    micro = micro_table(os.path.join(a.out, "micro.json"))
+    if micro:
+        print(micro)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

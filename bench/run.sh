@@ -1,0 +1,121 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (Release, build-bench/) and measures: N Telnet callers against ovhost,
+# plain and ANSI, each followed by the baseline server answering with screens of the same size,
+# repeated; then the micro-benchmarks. Prints a markdown table; raw output stays in
+# build-bench/results/.
+#   bash bench/run.sh [--callers 1000] [--runs 3] [--hold 20] [--think 1000-3000]
+#                     [--accounts 2N] [--micro-reps 5] [--no-micro] [--no-load]
+# The load runs go into a private network namespace when the machine allows it (unshare -n),
+# so the server's port and its one-instance-per-machine name meet no other server.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$root/build-bench"
+bin="$build/bin"
+out="$build/results"
+
+args=("$@")
+callers=1000 runs=3 hold=20 think=1000-3000 accounts=0 microReps=5 micro=1 load=1
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --callers) callers="$2"; shift 2 ;;
+    --runs) runs="$2"; shift 2 ;;
+    --hold) hold="$2"; shift 2 ;;
+    --think) think="$2"; shift 2 ;;
+    --accounts) accounts="$2"; shift 2 ;;
+    --micro-reps) microReps="$2"; shift 2 ;;
+    --no-micro) micro=0; shift ;;
+    --no-load) load=0; shift ;;
+    *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
+    esac
+done
+
+if [ -z "${OV_BENCH_INSIDE:-}" ]; then
+    cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOV_BENCH=ON \
+        -DOV_TESTS=OFF >/dev/null
+    cmake --build "$build" --target ovhost ovload ovbaseline ovprep ovmicro -j2
+    rm -rf "$out" && mkdir -p "$out"
+    if unshare -n true 2>/dev/null && command -v ip >/dev/null; then
+        exec unshare -n -- env OV_BENCH_INSIDE=netns bash "$0" "${args[@]}"
+    fi
+    export OV_BENCH_INSIDE=shared
+fi
+if [ "$OV_BENCH_INSIDE" = netns ]; then ip link set lo up; fi
+# Each process needs a descriptor per caller and some to spare.
+ulimit -n "$(ulimit -Hn)"
+
+freePort() {
+    python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
+}
+
+waitListening() { # port pid
+    for _ in $(seq 300); do
+        if ss -Hltn "sport = :$1" 2>/dev/null | grep -q .; then return 0; fi
+        kill -0 "$2" 2>/dev/null || return 1
+        sleep 0.1
+    done
+    return 1
+}
+
+stopProcess() { # pid
+    kill -TERM "$1" 2>/dev/null || true
+    for _ in $(seq 100); do
+        kill -0 "$1" 2>/dev/null || { wait "$1" 2>/dev/null || true; return 0; }
+        sleep 0.1
+    done
+    kill -KILL "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
+
+screenBytesOf() { # label
+    sed -n "s/^RESULT label=$1 .* screen_bytes=\([0-9]*\) .*/\1/p" "$out/results.txt" | tail -1
+}
+
+loadOvhost() { # kind(plain|ansi) names run
+    local port work pid label="ovhost-$1-$3"
+    port=$(freePort)
+    work="$build/work-$1"
+    rm -rf "$work" && mkdir -p "$work"
+    "$bin/ovprep" "$work" --port "$port" --callers "$callers" --accounts "$accounts" >/dev/null
+    (cd "$work" && OVHOST_CONSOLE=127.0.0.1:0 exec "$bin/ovhost") >"$out/$label.log" 2>&1 &
+    pid=$!
+    if ! waitListening "$port" "$pid"; then
+        echo "run.sh: ovhost did not start listening (see $out/$label.log)" >&2
+        stopProcess "$pid"
+        return 1
+    fi
+    "$bin/ovload" --port "$port" --callers "$callers" --names "$2" --pid "$pid" \
+        --hold-s "$hold" --think-ms "$think" --label "$label" \
+        --latency-file "$out/lat-$label.txt" | tee -a "$out/results.txt" || true
+    stopProcess "$pid"
+}
+
+loadBaseline() { # kind run
+    local port pid bytes label="baseline-$1-$2"
+    bytes=$(screenBytesOf "ovhost-$1-$2")
+    port=$(freePort)
+    "$bin/ovbaseline" --port "$port" --screen-bytes "${bytes:-1775}" >/dev/null &
+    pid=$!
+    waitListening "$port" "$pid" || { echo "run.sh: baseline did not start" >&2; return 1; }
+    "$bin/ovload" --port "$port" --callers "$callers" --names "b%d" --pid "$pid" \
+        --hold-s "$hold" --think-ms "$think" --label "$label" \
+        --latency-file "$out/lat-$label.txt" | tee -a "$out/results.txt" || true
+    stopProcess "$pid"
+}
+
+if [ "$load" = 1 ]; then
+    for r in $(seq "$runs"); do
+        loadOvhost plain 'p%d' "$r"
+        loadBaseline plain "$r"
+        loadOvhost ansi 'a%d' "$r"
+        loadBaseline ansi "$r"
+    done
+fi
+
+if [ "$micro" = 1 ]; then
+    (cd "$build" && "$bin/ovmicro" --benchmark_repetitions="$microReps" \
+        --benchmark_report_aggregates_only=true --benchmark_out="$out/micro.json" \
+        --benchmark_out_format=json) >"$out/micro.txt"
+fi
+
+python3 "$root/bench/report.py" "$out" --callers "$callers" --runs "$runs" --hold "$hold" \
+    --think "$think" --netns "$OV_BENCH_INSIDE"
