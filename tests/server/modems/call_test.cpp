@@ -230,3 +230,24 @@ TEST_F(ModemTest, DevicesThatCannotOpenAreSkippedAndShutdownTwiceIsHarmless) {
     ovtest::writeFile("ovtapi.conf", "");
     EXPECT_FALSE(initTelephony());
 }
+
+TEST_F(ModemTest, OnlyTheFirstSixtyFourDevicesAreUsed) {
+    sim = std::make_unique<ovsim::ModemSim>(ovsim::ModemSimOptions{workDir.path() + "/modem0"});
+    ASSERT_TRUE(sim->start());
+    auto confWithModemAt = [&](int index) {
+        std::string conf;
+        for (int i = 0; i < 70; ++i)
+            conf += i == index ? sim->path() + " Real\n"
+                               : "/nonexistent/ttyS" + std::to_string(i) + " Gone\n";
+        ovtest::writeFile("ovtapi.conf", conf);
+    };
+    confWithModemAt(64);
+    EXPECT_FALSE(initTelephony());
+    EXPECT_TRUE(sim->commands().empty()); // never opened
+    confWithModemAt(63);
+    ASSERT_TRUE(initTelephony());
+    EXPECT_EQ(modemDeviceCount(), 1u);
+    EXPECT_TRUE(modemLineAt(63).present);
+    EXPECT_STREQ(modemLineAt(63).deviceName, "Real");
+    EXPECT_TRUE(waitForModemReady(1));
+}
