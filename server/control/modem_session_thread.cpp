@@ -1,4 +1,3 @@
-// Not built yet: add it to server/control/CMakeLists.txt together with the serial connection.
 #include "server/connections/serial_connection.h"
 #include "server/control/session_threads.h"
 #include "server/sessions/session.h"
