@@ -48,15 +48,16 @@ set(CPACK_PACKAGE_NAME ovhost)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Ossivane BBS maintainers <maintainers@ossivane.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "multi-user bulletin board server for Telnet and modem callers")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "multi-user bulletin board server for Telnet and modem callers
- Ossivane BBS answers callers over Telnet and on Hayes-compatible data modems,
- gives each a login, optional account creation and a tree of areas with
- plug-in extensions. The sysop runs it through a console in the web browser.
- .
- The package installs the server ovhost, its runtime libraries, the memo,
- terminal type and file viewer plug-ins, the plug-in headers, a systemd
- service (not enabled), log rotation, and a fail2ban filter and jail.")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Ossivane BBS answers callers over Telnet and on Hayes-compatible data
+modems, gives each a login, optional account creation and a tree of areas
+with plug-in extensions. The sysop runs it through a console in the web
+browser.
+
+The package installs the server ovhost, its runtime libraries, the memo,
+terminal type and file viewer plug-ins, the plug-in headers, a systemd
+service (not enabled), log rotation, and a fail2ban filter and jail
+(switched off).")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
