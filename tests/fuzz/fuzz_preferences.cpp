@@ -1,5 +1,6 @@
 // Loads arbitrary "osvbpref.dat" files: the record is taken only whole, every text comes back
 // terminated, and a save writes the loaded bytes back unchanged.
+#include "fuzz_common.h"
 #include "server/preferences/preferences.h"
 
 #include <cstdio>
@@ -24,8 +25,7 @@ bool writeWhole(const char* name, const uint8_t* data, size_t n) {
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    char dir[] = "/tmp/ovfuzz-prefs-XXXXXX";
-    if (!mkdtemp(dir) || chdir(dir) != 0) std::abort();
+    fuzz::enterScratchDirectory("prefs");
     return 0;
 }
 
