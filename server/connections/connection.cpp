@@ -35,6 +35,8 @@ bool Connection::disconnect() {
 
 bool Connection::readByte(char* c) {
     if (readPos_ >= readCount_) {
+        // Whatever the caller is to answer must be out before we wait for the answer.
+        if (holding_ && !releaseOutput()) return false;
         uint32_t count = 0;
         if (!readRaw(readBuffer_, &count) || count == 0 || count > ConnectionBufferSize) {
             timedOut_ = lastErrorWasTimeout();
@@ -99,6 +101,39 @@ bool Connection::readLine(char* buf) {
 }
 
 bool Connection::write(const void* buf, uint32_t len) {
+    if (holding_) {
+        if (len == 0) return true;
+        if (pendingCount_ + len <= sizeof pending_) {
+            std::memcpy(pending_ + pendingCount_, buf, len);
+            pendingCount_ += len;
+            timedOut_ = false;
+            return true;
+        }
+        // Too much to gather: what is held goes first, then this write as it is.
+        uint32_t held = pendingCount_;
+        pendingCount_ = 0;
+        if (held > 0 && !writeNow(pending_, held)) return false;
+        if (len <= sizeof pending_) {
+            std::memcpy(pending_, buf, len);
+            pendingCount_ = len;
+            return true;
+        }
+    }
+    return writeNow(buf, len);
+}
+
+void Connection::holdOutput() {
+    holding_ = true;
+}
+
+bool Connection::releaseOutput() {
+    holding_ = false;
+    uint32_t held = pendingCount_;
+    pendingCount_ = 0;
+    return held == 0 || writeNow(pending_, held);
+}
+
+bool Connection::writeNow(const void* buf, uint32_t len) {
     bool ok = writeRaw(buf, len);
     timedOut_ = ok ? false : lastErrorWasTimeout();
     return ok;

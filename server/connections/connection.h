@@ -33,6 +33,12 @@ public:
     [[nodiscard]] bool writeChar(char c);
     // Returns the previous setting.
     bool setEcho(bool on);
+    // Gathers the following writes and hands them to the transport together, so that a screen
+    // made of many small writes leaves in one send instead of waiting on the network stack's
+    // small-write delays. The bytes and their order stay the same. A read releases them too.
+    void holdOutput();
+    // Sends what was gathered and stops gathering; false when that send failed.
+    [[nodiscard]] bool releaseOutput();
 
     bool timedOut() const { return timedOut_; }
     uint32_t id() const { return id_; }
@@ -59,12 +65,18 @@ protected:
     int handle() const { return handle_; }
 
 private:
+    // Straight to the transport, keeping the time-out flag.
+    bool writeNow(const void* buf, uint32_t len);
+
     const uint32_t id_;
     std::atomic<bool> open_{true};
     std::mutex closeLock_; // orders a disconnect from another thread before the destructor's
     char readBuffer_[ConnectionBufferSize];
     uint32_t readPos_ = 0;
     uint32_t readCount_ = 0;
+    char pending_[ConnectionBufferSize]; // gathered by holdOutput
+    uint32_t pendingCount_ = 0;
+    bool holding_ = false;
     bool timedOut_ = false;
     bool echo_ = false;
     const bool isNetwork_;

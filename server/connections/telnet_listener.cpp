@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -97,6 +98,9 @@ bool acceptCaller(int* out) {
     // accept4 without SOCK_NONBLOCK gives a blocking socket, whatever the listener is.
     setIntOption(s, SO_KEEPALIVE);
     setIntOption(s, SO_OOBINLINE);
+    // A prompt written in two pieces must not wait for the caller's delayed acknowledgement.
+    int on = 1;
+    (void)::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     *out = s;
     return true;
 }

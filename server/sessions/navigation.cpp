@@ -225,6 +225,7 @@ void browseAreas(Connection& c, const char* loginName) {
     } else {
         for (;;) {
             if (endSession) {
+                (void)c.releaseOutput();
                 logDisconnect(c, DisconnectReason::LoggedOff);
                 return;
             }
@@ -235,16 +236,21 @@ void browseAreas(Connection& c, const char* loginName) {
             // Read at every screen: a plug-in may have switched the terminal type.
             bool ansi = (user.userFlags & AnsiTerminalFlag) != 0;
             collectEntries(area, user, m);
+            // The echo of the last key, the screen and the prompt leave in one send.
+            c.holdOutput();
             if (!showArea(c, t, currentArea, area, m, ansi, backKey, quitKey)) break;
             buildKeys(m, currentArea == 0, backKey, quitKey);
             char key;
-            if (!prompt(c, t, m.keys, ansi) || !readChoice(c, m.keys, key) ||
-                !echoChoice(c, t, key, ansi))
+            if (!prompt(c, t, m.keys, ansi) || !c.releaseOutput() || !readChoice(c, m.keys, key))
                 break;
+            c.holdOutput();
+            // The quit key's echo is the last thing the caller gets: out before log-off counts.
+            if (!echoChoice(c, t, key, ansi) || (key == quitKey && !c.releaseOutput())) break;
             if (key == quitKey) endSession = true;
             if (key == backKey) currentArea = area.parentId;
             if (key >= '1' && key <= '9') currentArea = m.subIds[key - '1'];
             if (key >= 'A' && key <= 'I') {
+                if (!c.releaseOutput()) break;
                 int i = key - 'A';
                 // Failures are silent: the caller sees the same area again.
                 (void)runExtension(m.extPluginIds[i], loginName, c, currentArea, &endSession,
@@ -252,6 +258,7 @@ void browseAreas(Connection& c, const char* loginName) {
             }
         }
     }
+    (void)c.releaseOutput();
     DisconnectReason reason = endSession     ? DisconnectReason::LoggedOff
                               : c.timedOut() ? DisconnectReason::TimedOut
                                              : DisconnectReason::ClosedWithoutLogoff;
