@@ -171,7 +171,10 @@ for line in User=ovhost WorkingDirectory=/var/lib/ovhost ExecStart=/usr/bin/ovho
     "ReadWritePaths=/var/lib/ovhost -/var/lock -/run/lock" PrivateTmp=yes; do
     check "unit: $line" grep -qx -- "$line" "$unit"
 done
-check "unit: no PrivateDevices (modems)" bash -c '! grep -q "^PrivateDevices" "$1"' _ "$unit"
+# Each of these would close the serial devices of the modems to the dialout group.
+for key in PrivateDevices DevicePolicy DeviceAllow ProtectClock; do
+    check "unit: no $key (modems)" bash -c '! grep -q "^$1=" "$2"' _ "$key" "$unit"
+done
 if command -v systemd-analyze >/dev/null; then
     # The targets the unit depends on by default come from this machine's systemd; the man
     # page is checked above, as verify would look for it on this machine. Warnings count as
