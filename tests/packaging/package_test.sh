@@ -245,6 +245,20 @@ SMOKE
     else
         echo "SKIPPED (part): fail2ban-regex is not installed"
     fi
+    if command -v fail2ban-client >/dev/null && [ -d /etc/fail2ban ]; then
+        # This machine's fail2ban configuration with the package's files, the jail switched on
+        # as the README says (and sshd off: its log need not exist here).
+        local conf="$work/fail2ban"
+        cp -a /etc/fail2ban "$conf"
+        cp "$root/etc/fail2ban/filter.d/ovhost.conf" "$conf/filter.d/"
+        cp "$root/etc/fail2ban/jail.d/ovhost.conf" "$conf/jail.d/"
+        printf '[sshd]\nenabled = false\n' >"$conf/jail.d/zz-test-sshd.local"
+        check "fail2ban accepts the shipped jail, switched off" \
+            fail2ban-client -c "$conf" -t
+        printf '[ovhost]\nenabled = true\nlogpath = %s/bbslog.txt\n' "$board" \
+            >"$conf/jail.d/ovhost.local"
+        check "fail2ban accepts the jail switched on" fail2ban-client -c "$conf" -t
+    fi
 }
 if command -v unshare >/dev/null && command -v ip >/dev/null && command -v python3 >/dev/null &&
     [ -z "${FAKEROOTKEY:-}" ]; then
