@@ -37,7 +37,8 @@ void syncDirectory() {
 
 MoreText makeMoreText(const char* text) {
     MoreText more{};
-    std::strncpy(more.text, text ? text : "", MaxMore);
+    const char* from = text ? text : "";
+    std::memcpy(more.text, from, strnlen(from, MaxMore));
     return more;
 }
 
