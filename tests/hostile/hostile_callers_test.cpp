@@ -1,0 +1,297 @@
+// Hostile callers against a running ovhost: a flood of connections far beyond its seats,
+// callers that never read, megabytes at a prompt, running out of descriptors, and a password
+// guesser. Afterwards the server answers as before and holds no more descriptors or threads
+// than when it was idle.
+#include "ovhost_process.h"
+
+#include "server/preferences/preferences.h"
+#include "server/preferences/record_codec.h"
+#include "server/users/user_db.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr uint32_t Seats = 5;
+
+// Non-blocking sockets connecting to the port at once.
+std::vector<int> openMany(uint16_t port, int count, int receiveBuffer = 0) {
+    std::vector<int> fds;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < count; ++i) {
+        int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0) break;
+        if (receiveBuffer > 0)
+            setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+        (void)connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        fds.push_back(fd);
+    }
+    return fds;
+}
+
+// Reads every socket until the server has closed it all; false when some stay open past the
+// bound. Sockets that were never accepted count as closed once the connect fails.
+bool waitAllClosed(std::vector<int>& fds, std::chrono::milliseconds bound) {
+    std::vector<bool> done(fds.size(), false);
+    size_t left = fds.size();
+    auto deadline = std::chrono::steady_clock::now() + bound;
+    char buf[4096];
+    while (left > 0 && std::chrono::steady_clock::now() < deadline) {
+        std::vector<pollfd> p;
+        std::vector<size_t> index;
+        for (size_t i = 0; i < fds.size(); ++i)
+            if (!done[i]) {
+                p.push_back({fds[i], POLLIN, 0});
+                index.push_back(i);
+            }
+        if (poll(p.data(), p.size(), 200) <= 0) continue;
+        for (size_t k = 0; k < p.size(); ++k) {
+            if (!p[k].revents) continue;
+            ssize_t n = recv(p[k].fd, buf, sizeof buf, 0);
+            if (n > 0 || (n < 0 && errno == EAGAIN)) continue;
+            done[index[k]] = true;
+            --left;
+        }
+    }
+    return left == 0;
+}
+
+void closeAll(std::vector<int>& fds) {
+    for (int fd : fds)
+        close(fd);
+    fds.clear();
+}
+
+// No limit on login attempts per call (-1 in the file), so that one caller can go on.
+void allowEndlessLoginAttempts() {
+    uint8_t image[PreferencesSize];
+    copyPreferences(image);
+    storeLe32(image + 40, 0xFFFFFFFFu);
+    ovtest::writeFile(PreferencesFileName,
+                      std::string(reinterpret_cast<char*>(image), sizeof image));
+}
+
+// Sends `line` over and over without reading, until the socket takes nothing more for a while
+// (the server stopped reading because its own writes to us are stuck) or `limit` bytes went.
+size_t pushUntilStuck(int fd, const std::string& line, size_t limit) {
+    std::string burst;
+    while (burst.size() < 16 * 1024)
+        burst += line;
+    size_t sent = 0;
+    auto quietSince = std::chrono::steady_clock::now();
+    while (sent < limit && std::chrono::steady_clock::now() - quietSince < 1s) {
+        ssize_t n = send(fd, burst.data(), burst.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            sent += size_t(n);
+            quietSince = std::chrono::steady_clock::now();
+        } else {
+            pollfd p{fd, POLLOUT, 0};
+            (void)poll(&p, 1, 50);
+        }
+    }
+    return sent;
+}
+
+class HostileCallers : public ::testing::Test {
+protected:
+    OvhostProcess host;
+    int idleDescriptors = 0;
+    int idleThreads = 0;
+
+    void startWith(uint32_t seats, uint32_t idleMs, int fileLimit = 0,
+                   const std::function<void()>& adjust = {}) {
+        host.prepare(seats, idleMs, adjust);
+        ASSERT_TRUE(host.start(fileLimit)) << host.output();
+        // The probe caller of start() has gone once the server holds no session thread.
+        ovtest::LoopbackClient c = host.callIn();
+        ASSERT_GE(c.fd(), 0);
+        c.close();
+        ASSERT_TRUE(ovtest::waitUntil([&] {
+            return countLogEntries(host.log(), "DISCONNECT") ==
+                   countLogEntries(host.log(), "CONNECT");
+        }));
+        idleDescriptors = host.descriptors();
+        idleThreads = host.threads();
+    }
+    // Descriptors and threads fall back to the idle figures within the bound.
+    void expectBackToIdle(std::chrono::milliseconds bound = 30s) {
+        EXPECT_TRUE(ovtest::waitUntil(
+            [&] { return host.descriptors() <= idleDescriptors && host.threads() <= idleThreads; },
+            bound))
+            << "descriptors " << host.descriptors() << " (idle " << idleDescriptors << "), threads "
+            << host.threads() << " (idle " << idleThreads << ")";
+    }
+    void expectEveryConnectDisconnected() {
+        EXPECT_TRUE(ovtest::waitUntil([&] {
+            std::string log = host.log();
+            return countLogEntries(log, "DISCONNECT") == countLogEntries(log, "CONNECT");
+        })) << countLogEntries(host.log(), "CONNECT")
+            << " connects, " << countLogEntries(host.log(), "DISCONNECT") << " disconnects";
+    }
+    void TearDown() override {
+        if (host.telnetPort()) {
+            EXPECT_EQ(host.stop(), 0) << host.output();
+        }
+    }
+};
+
+TEST_F(HostileCallers, TwoThousandAtOnceWithFiveSeats) {
+    startWith(Seats, 4000);
+    std::vector<int> flood = openMany(host.telnetPort(), 2000);
+    ASSERT_EQ(flood.size(), 2000u);
+    // Each caller says something once connected; what the kernel's listen queue had no room
+    // for is reset or completes later, which is the kernel's business, not the server's.
+    for (int fd : flood) {
+        pollfd p{fd, POLLOUT, 0};
+        if (poll(&p, 1, 2000) > 0) (void)send(fd, "\r\n", 2, MSG_NOSIGNAL | MSG_DONTWAIT);
+    }
+    // While the flood is on, a normal caller is answered (a seat or the refusal text) and the
+    // console serves its state.
+    EXPECT_TRUE(ovtest::waitUntil(
+        [&] {
+            ovtest::LoopbackClient normal;
+            return normal.connectTo(host.telnetPort()) && !normal.readUntil("\r\n\r\n", 2s).empty();
+        },
+        60s));
+    EXPECT_EQ(host.consoleGet("/state").rfind("HTTP/1.1 200", 0), 0u);
+    // Every caller the server took is let go: refused ones at once, seated ones at their idle
+    // time-out.
+    (void)waitAllClosed(flood, 20s);
+    expectEveryConnectDisconnected();
+    closeAll(flood);
+    expectBackToIdle();
+    expectEveryConnectDisconnected();
+    ovtest::LoopbackClient after = host.callIn();
+    EXPECT_GE(after.fd(), 0);
+    after.close();
+    std::string log = host.log();
+    EXPECT_GE(countLogEntries(log, "TOO MANY USERS"), 1);
+    std::printf("[ figures ] flood: %d of 2000 reached the server, %d refused\n",
+                countLogEntries(log, "CONNECT"), countLogEntries(log, "TOO MANY USERS"));
+}
+
+TEST_F(HostileCallers, CallersThatNeverReadTimeOutAndNobodyWaitsForThem) {
+    startWith(Seats, 3000, 0, allowEndlessLoginAttempts);
+    // Tiny receive windows, and failed logins whose answers pile up unread.
+    std::vector<int> silent = openMany(host.telnetPort(), 3, 1024);
+    for (int fd : silent)
+        EXPECT_GT(pushUntilStuck(fd, "a\r\nb\r\n", 32u << 20), 0u);
+    // Another caller gets the prompt and a password prompt meanwhile.
+    ovtest::LoopbackClient normal = host.callIn();
+    ASSERT_GE(normal.fd(), 0);
+    ASSERT_TRUE(normal.send("somebody\r\n"));
+    EXPECT_NE(normal.readUntil("Password:").find("Password:"), std::string::npos);
+    normal.close();
+    // The stuck writes end at the idle time-out and those callers are dropped.
+    EXPECT_TRUE(ovtest::waitUntil(
+        [&] {
+            std::string log = host.log();
+            return countLogEntries(log, "DISCONNECT") == countLogEntries(log, "CONNECT");
+        },
+        30s));
+    EXPECT_NE(host.log().find("Reason:  Timed out"), std::string::npos);
+    EXPECT_TRUE(waitAllClosed(silent, 30s));
+    closeAll(silent);
+    expectBackToIdle();
+}
+
+TEST_F(HostileCallers, MegabytesAtAPromptAreSwallowed) {
+    startWith(Seats, 20000);
+    long rssBefore = host.rssKb();
+    ovtest::LoopbackClient caller = host.callIn();
+    ASSERT_GE(caller.fd(), 0);
+    std::string chunk(64 * 1024, 'm');
+    for (int i = 0; i < 64; ++i) { // 4 MiB, with the echo read along the way
+        ASSERT_TRUE(caller.send(chunk));
+        caller.readBytes(1, 10ms);
+        caller.pending.clear();
+    }
+    ASSERT_TRUE(caller.send("\r\n"));
+    EXPECT_NE(caller.readUntil("Password:", 60s).find("Password:"), std::string::npos);
+    EXPECT_LT(host.rssKb() - rssBefore, 16 * 1024) << "memory grew with the input";
+    ASSERT_TRUE(caller.send("x\r\n"));
+    EXPECT_NE(caller.readUntil("Login incorrect").find("Login incorrect"), std::string::npos);
+    caller.close();
+    expectBackToIdle();
+    expectEveryConnectDisconnected();
+}
+
+TEST_F(HostileCallers, RunningOutOfDescriptorsDoesNotSpinTheListener) {
+    // Few descriptors and many seats: the server runs out of descriptors before seats.
+    startWith(200, 20000, 40);
+    std::vector<int> crowd = openMany(host.telnetPort(), 150);
+    ASSERT_TRUE(ovtest::waitUntil([&] { return host.descriptors() >= 38; }, 30s))
+        << host.descriptors();
+    // While the listener keeps meeting EMFILE, it must wait for callers, not poll in a loop.
+    long before = host.cpuTicks();
+    ovtest::LoopbackClient stillQueued;
+    (void)stillQueued.connectTo(host.telnetPort());
+    (void)stillQueued.readToClose(2s);
+    long used = host.cpuTicks() - before;
+    EXPECT_LT(used, sysconf(_SC_CLK_TCK)) << used << " ticks in 2 s";
+    stillQueued.close();
+    closeAll(crowd);
+    expectBackToIdle();
+    expectEveryConnectDisconnected();
+    ovtest::LoopbackClient after = host.callIn();
+    EXPECT_GE(after.fd(), 0);
+}
+
+TEST_F(HostileCallers, TenThousandWrongPasswordsAreAllLoggedAndNoneLetsIn) {
+    startWith(Seats, 20000, 0, [] {
+        UserRecord rec;
+        ASSERT_TRUE(addUser(rec, "alice"));
+        std::strcpy(rec.password, "right-one");
+        ASSERT_TRUE(updateUser(rec));
+        allowEndlessLoginAttempts();
+    });
+    ovtest::LoopbackClient guesser = host.callIn();
+    ASSERT_GE(guesser.fd(), 0);
+    constexpr int Guesses = 10000;
+    constexpr int Batch = 100;
+    for (int done = 0; done < Guesses; done += Batch) {
+        std::string burst;
+        for (int i = 0; i < Batch; ++i)
+            burst += "alice\r\nguess-" + std::to_string(done + i) + "\r\n";
+        ASSERT_TRUE(guesser.send(burst));
+        int seen = 0;
+        while (seen < Batch) {
+            std::string got = guesser.readUntil("Login incorrect", 20s);
+            ASSERT_NE(got.find("Login incorrect"), std::string::npos) << "after " << done + seen;
+            ++seen;
+        }
+        if (done % 2000 == 0) { // others are served meanwhile
+            ovtest::LoopbackClient other = host.callIn();
+            EXPECT_GE(other.fd(), 0);
+        }
+    }
+    ASSERT_TRUE(guesser.send("alice\r\nright-one\r\n"));
+    std::string in = guesser.readUntil("\x1b", 20s) + guesser.readBytes(64, 2s);
+    EXPECT_EQ(in.find("Login incorrect"), std::string::npos);
+    guesser.close();
+    std::string log = host.log();
+    EXPECT_EQ(countLogEntries(log, "LOGIN FAILURE"), Guesses);
+    EXPECT_EQ(countLogEntries(log, "SUCCESSFUL LOGIN"), 1);
+    // No password in the log, on the server's output, or in the console's view.
+    EXPECT_EQ(log.find("guess-"), std::string::npos);
+    EXPECT_EQ(log.find("right-one"), std::string::npos);
+    EXPECT_EQ(host.output().find("guess-"), std::string::npos);
+    EXPECT_EQ(host.consoleGet("/state").find("right-one"), std::string::npos);
+    expectBackToIdle();
+    expectEveryConnectDisconnected();
+}
+
+} // namespace
