@@ -355,7 +355,8 @@
   }
 
   function onWindowKey(view, e) {
-    if (closeMenus()) { if (e.key === 'Escape') { e.preventDefault(); return; } }
+    if (openMenu) { menuKey(view, e); return; }
+    if (e.altKey && !e.ctrlKey && !e.metaKey && altMnemonic(view, e)) { e.preventDefault(); return; }
     const t = e.target;
     if (e.key === 'Enter') {
       if (t.tagName === 'BUTTON' || t.tagName === 'TEXTAREA' || t.closest('.combolist')) return;
@@ -444,10 +445,12 @@
   function showPopup(view, items, x, y, level) {
     const p = el('div', 'popup');
     p.dataset.level = level;
+    p.view = view;
     for (const it of items) {
       const f = itemFlags(it);
       if (f & MF.separator) { p.appendChild(el('div', 'sep')); continue; }
       const row = el('div', 'mi');
+      row.item = it;
       const text = str(it.text);
       const tab = text.indexOf('\t');
       const check = el('span', 'check');
@@ -461,26 +464,113 @@
       if (f & (MF.grayed | MF.disabled)) row.classList.add('grayed');
       if (f & MF.checked) row.classList.add('checked');
       row.dataset.command = num(it.id);
-      row.addEventListener('mouseenter', () => {
-        p.querySelectorAll('.mi.hot').forEach((h) => h.classList.remove('hot'));
-        row.classList.add('hot');
-        document.querySelectorAll('.popup').forEach((o) => { if (num(+o.dataset.level) > level) o.remove(); });
-        if (sub && !(f & (MF.grayed | MF.disabled))) {
-          const r = row.getBoundingClientRect();
-          showPopup(view, sub, r.right - 3, r.top - 3, level + 1);
-        }
-      });
-      row.addEventListener('mouseup', () => {
-        if (sub || (f & (MF.grayed | MF.disabled))) return;
-        closeMenus();
-        post({ type: 'menuCommand', window: view.id, control: num(it.id) });
-      });
+      row.addEventListener('mouseenter', () => { setHot(row); openSub(row); });
+      row.addEventListener('mouseup', () => { if (!sub) choose(row); });
       p.appendChild(row);
     }
     document.body.appendChild(p);
     const maxX = innerWidth - p.offsetWidth - 2;
     p.style.left = Math.max(0, Math.min(x, maxX)) + 'px';
     p.style.top = Math.max(0, Math.min(y, innerHeight - p.offsetHeight - 2)) + 'px';
+    return p;
+  }
+
+  // Menu rows, for the mouse and the keyboard alike.
+  const levelOf = (p) => num(+p.dataset.level);
+  const rowGrayed = (row) => row.classList.contains('grayed');
+  function setHot(row) {
+    row.parentElement.querySelectorAll('.mi.hot').forEach((h) => h.classList.remove('hot'));
+    row.classList.add('hot');
+  }
+  // Closes the pop-ups below the row's own and opens the row's sub-menu, if it has one.
+  function openSub(row) {
+    const p = row.parentElement;
+    document.querySelectorAll('.popup').forEach((o) => { if (levelOf(o) > levelOf(p)) o.remove(); });
+    const sub = subOf(row.item);
+    if (!sub || rowGrayed(row)) return null;
+    const r = row.getBoundingClientRect();
+    return showPopup(p.view, sub, r.right - 3, r.top - 3, levelOf(p) + 1);
+  }
+  function choose(row) {
+    if (rowGrayed(row)) return;
+    if (subOf(row.item)) {
+      const sub = openSub(row);
+      const first = sub && sub.querySelector('.mi');
+      if (first) setHot(first);
+      return;
+    }
+    const view = row.parentElement.view;
+    closeMenus();
+    post({ type: 'menuCommand', window: view.id, control: num(row.item.id) });
+  }
+  // The letter after a single '&', lower case; '' when the text has none.
+  function mnemonicKey(text) {
+    const m = /(?:^|[^&])(?:&&)*&([^&])/.exec(str(text));
+    return m ? m[1].toLowerCase() : '';
+  }
+  const letterOf = (e) => (e.key && e.key.length === 1 ? e.key.toLowerCase() : e.code && /^Key[A-Z]$/.test(e.code) ? e.code.slice(3).toLowerCase() : '');
+  function openTopByKey(view, i) {
+    openTop(view, i);
+    const p = document.querySelector('.popup[data-level="0"]');
+    const first = p && p.querySelector('.mi');
+    if (first) setHot(first);
+  }
+
+  // Keys while a menu is open: arrows walk it, Enter or an item's letter chooses, Escape backs out.
+  function menuKey(view, e) {
+    e.preventDefault();
+    const popups = [...document.querySelectorAll('.popup')].sort((a, b) => levelOf(a) - levelOf(b));
+    const p = popups[popups.length - 1];
+    const top = openMenu.view;
+    const count = top.menuItems.length;
+    if (!p) { closeMenus(); return; }
+    const rows = [...p.querySelectorAll('.mi')];
+    const hot = p.querySelector('.mi.hot');
+    const at = rows.indexOf(hot);
+    const letter = letterOf(e);
+    if (e.key === 'Escape') {
+      if (levelOf(p) > 0) p.remove(); else closeMenus();
+    } else if (e.key === 'ArrowDown' || e.key === 'ArrowUp') {
+      if (rows.length) setHot(rows[(at + (e.key === 'ArrowDown' ? 1 : rows.length - (at < 0 ? 0 : 1))) % rows.length]);
+    } else if (e.key === 'ArrowRight') {
+      if (hot && subOf(hot.item) && !rowGrayed(hot)) choose(hot);
+      else if (count) openTopByKey(top, (openMenu.index + 1) % count);
+    } else if (e.key === 'ArrowLeft') {
+      if (levelOf(p) > 0) p.remove();
+      else if (count) openTopByKey(top, (openMenu.index + count - 1) % count);
+    } else if (e.key === 'Enter' || e.key === ' ') {
+      if (hot) choose(hot);
+    } else if (e.altKey && letter) {
+      const i = top.menuItems.findIndex((it) => mnemonicKey(it.text) === letter);
+      if (i >= 0) openTopByKey(top, i); else closeMenus();
+    } else if (letter && !e.ctrlKey && !e.metaKey) {
+      const row = rows.find((r) => mnemonicKey(r.item.text) === letter);
+      if (row) { setHot(row); choose(row); }
+    } else if (e.key === 'Tab') {
+      closeMenus();
+    }
+  }
+
+  // Alt and a letter: the menu with that letter, else the control whose label has it.
+  function altMnemonic(view, e) {
+    const letter = letterOf(e);
+    if (!letter) return false;
+    if (view.menuItems && view.kind === 'dialog' && !view.menubar.hidden) {
+      const i = view.menuItems.findIndex((it) => mnemonicKey(it.text) === letter);
+      if (i >= 0) { openTopByKey(view, i); return true; }
+    }
+    const marked = [...view.root.querySelectorAll('u')].filter((u) => u.textContent.toLowerCase() === letter && !u.closest('.menubar'));
+    for (const u of marked) {
+      const host = u.closest('button, .check, .ctl.static, label');
+      if (!host || host.closest('[hidden]') || host.disabled || host.classList.contains('disabled')) continue;
+      if (host.tagName === 'BUTTON' || host.classList.contains('check')) { host.focus(); host.click(); return true; }
+      // A label gives the focus to the control that follows it.
+      let next = host.nextElementSibling;
+      while (next && (next.matches('.static, .group, label') || next.hidden || next.classList.contains('disabled'))) next = next.nextElementSibling;
+      const target = next && (next.matches('input, .files, [tabindex="0"]') ? next : next.querySelector('input, textarea, [tabindex="0"]'));
+      if (target) { target.focus(); return true; }
+    }
+    return false;
   }
 
   // ---------------------------------------------------------------- dialogs
@@ -927,6 +1017,7 @@
           td.appendChild(wrap);
         } else {
           td.appendChild(el('span', null, str(cells[k])));
+          if (cells[k]) td.title = str(cells[k]); // the whole text where the column cuts it
         }
         tr.appendChild(td);
       }

@@ -1,0 +1,321 @@
+// The whole program: the sysop in the console page, callers over Telnet, the files in between.
+// The tests run in order and build on each other, as one sysop's session would.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import { mkdirSync } from 'node:fs';
+import { basename, dirname, join } from 'node:path';
+import {
+  ARTIFACTS, BOUND, WORK_DIR, call, createAccount, logIn, readUsers, readWorkFile, startBrowser,
+  startServer, telnetPort, waitUntil,
+} from './harness.mjs';
+
+let server;
+let browser;
+let page;
+const callers = [];
+
+const main = () => page.locator('.window.dialog', { has: page.locator('.titlebar .title', { hasText: /^Ossivane BBS$/ }) });
+const win = (title) => page.locator('.window', { has: page.locator('.titlebar .title', { hasText: title }) });
+const ctl = (w, id) => w.locator(`[data-control="${id}"]`);
+const item = (w, id, text) => ctl(w, id).locator('.item', { hasText: new RegExp(`^${text}$`) });
+const inputOf = (w, id) => ctl(w, id).locator('input');
+
+async function chooseMenu(...path) {
+  await main().locator('.menubar .mitem', { hasText: path[0] }).click();
+  for (const [i, label] of path.slice(1).entries()) {
+    const row = page.locator(`.popup[data-level="${i}"] .mi`, { hasText: label });
+    if (i === path.length - 2) await row.click();
+    else await row.hover();
+  }
+}
+// The check mark a menu item shows, read by opening its menu and closing it again.
+async function menuChecked(menu, label) {
+  await main().locator('.menubar .mitem', { hasText: menu }).click();
+  const row = page.locator('.popup .mi', { hasText: label });
+  const checked = await row.evaluate((r) => r.classList.contains('checked') && !!r.querySelector('.check svg'));
+  await page.keyboard.press('Escape');
+  await page.locator('.popup').waitFor({ state: 'detached' });
+  return checked;
+}
+// The runtime's own snapshot, as the page receives it.
+const snapshot = () => page.evaluate(async () => (await (await fetch('/state', { cache: 'no-store' })).json()).state);
+
+// The root area's record in area/bbs_area.dat (the first 984 bytes).
+function rootArea() {
+  const data = readWorkFile('area/bbs_area.dat');
+  const cstr = (off, len) => { const b = data.subarray(off, off + len); const z = b.indexOf(0); return b.subarray(0, z < 0 ? len : z).toString('latin1'); };
+  const count = data.readUInt16LE(14);
+  return {
+    title: cstr(88, 32),
+    extensions: Array.from({ length: count }, (_, i) => ({ plugin: data.readUInt32LE(52 + 4 * i), name: cstr(120 + 32 * i, 32) })),
+  };
+}
+
+before(async () => {
+  server = await startServer();
+  browser = await startBrowser();
+  const context = await browser.newContext({ viewport: { width: 1000, height: 680 } });
+  context.setDefaultTimeout(BOUND);
+  page = await context.newPage();
+  page.on('pageerror', (e) => { throw e; });
+});
+
+after(async () => {
+  for (const c of callers) c.end();
+  await browser?.close();
+  if (server && server.child.exitCode === null && server.child.signalCode === null) {
+    server.child.kill('SIGTERM');
+    await server.exited;
+  }
+});
+
+test('the main window opens with the sample areas and no plug-ins', async () => {
+  assert.equal((await page.goto(server.address)).status(), 200);
+  await main().waitFor();
+  await ctl(main(), 1020).locator('.label', { hasText: 'Main hall' }).waitFor();
+  assert.equal(await page.title(), '0 user(s) out of a maximum of 5');
+  assert.equal(await ctl(main(), 1041).locator('.item').count(), 0);
+  assert.ok(await ctl(main(), 1028).isDisabled(), 'nothing to add yet');
+});
+
+test('Alt and a menu\'s letter open that menu; a letter inside picks the item', async () => {
+  await ctl(main(), 1020).focus();
+  await page.keyboard.press('Alt+W');
+  const popup = page.locator('.popup[data-level="0"]');
+  await popup.waitFor();
+  assert.ok(await main().locator('.menubar .mitem', { hasText: 'Window' }).evaluate((m) => m.classList.contains('open')));
+  assert.match(await popup.textContent(), /Active connections/);
+  await page.keyboard.press('Escape');
+  await popup.waitFor({ state: 'detached' });
+  // Alt+H, then A: Help, About...
+  await page.keyboard.press('Alt+H');
+  await popup.waitFor();
+  await page.keyboard.press('a');
+  const about = win(/^About/);
+  await about.waitFor();
+  assert.match(await about.textContent(), /Version 1\.00b1, build 311 \(14 Apr 99\)/);
+  await ctl(about, 1).click();
+  await about.waitFor({ state: 'detached' });
+  // Arrow keys walk the menus; Enter chooses.
+  await page.keyboard.press('Alt+F');
+  await popup.waitFor();
+  await page.locator('.popup .mi.hot', { hasText: 'Configure' }).waitFor(); // the first item
+  await page.keyboard.press('ArrowDown');
+  await page.locator('.popup .mi.hot', { hasText: 'Exit' }).waitFor();
+  await page.keyboard.press('ArrowUp');
+  await page.keyboard.press('ArrowRight');
+  await page.locator('.popup[data-level="1"] .mi.hot', { hasText: 'General options...' }).waitFor();
+  await page.keyboard.press('ArrowDown'); // Modems...
+  await page.keyboard.press('ArrowDown'); // Telnet...
+  await page.keyboard.press('Enter');
+  const telnet = win('Telnet configuration');
+  await telnet.waitFor();
+  await page.locator('.popup').waitFor({ state: 'detached' });
+  await page.keyboard.press('Escape');
+  await telnet.waitFor({ state: 'detached' });
+});
+
+test('the three plug-ins are installed through the open-file dialog', async () => {
+  const dlg = page.locator('.window.openfile');
+  await ctl(main(), 1042).click();
+  await dlg.waitFor();
+  assert.equal(await dlg.locator('.titlebar .title').textContent(), 'Install which plug-in?');
+  assert.equal(await dlg.locator('.lookin').first().textContent(), WORK_DIR, 'it starts in the working directory');
+  // Browse up and back down again, then choose the file.
+  await dlg.locator('.files .item', { hasText: /^\.\.$/ }).dblclick();
+  await page.waitForFunction((d) => document.querySelector('.window.openfile .lookin').textContent === d, dirname(WORK_DIR), { timeout: BOUND });
+  await dlg.locator('.files .item', { hasText: new RegExp(`^${basename(WORK_DIR)}$`) }).dblclick();
+  await page.waitForFunction((d) => document.querySelector('.window.openfile .lookin').textContent === d, WORK_DIR, { timeout: BOUND });
+  assert.deepEqual(await dlg.locator('.files .item').allTextContents(), ['..', 'area', 'jotbox.so', 'pagepeek.so', 'ttypick.so']);
+  await dlg.locator('.files .item', { hasText: 'jotbox.so' }).click();
+  await dlg.locator('button', { hasText: 'Open' }).click();
+  await dlg.waitFor({ state: 'detached' });
+  await item(main(), 1041, 'Memo to sysop').waitFor();
+
+  // The other two by name, with the keyboard: Alt+N is "File name:", Alt+O is "Open".
+  await ctl(main(), 1042).click();
+  await dlg.waitFor();
+  await page.keyboard.press('Alt+N');
+  assert.ok(await dlg.locator('input.edit').evaluate((e) => e === document.activeElement), 'Alt+N focuses the name');
+  await page.keyboard.type('ttypick');
+  await page.keyboard.press('Alt+O');
+  await dlg.waitFor({ state: 'detached' });
+  await item(main(), 1041, 'Set terminal type').waitFor();
+  await ctl(main(), 1042).click();
+  await dlg.waitFor();
+  await dlg.locator('input.edit').fill('pagepeek.so');
+  await page.keyboard.press('Enter');
+  await dlg.waitFor({ state: 'detached' });
+  await item(main(), 1041, 'View a file').waitFor();
+  assert.deepEqual(await ctl(main(), 1041).locator('.item').allTextContents(), ['Memo to sysop', 'Set terminal type', 'View a file']);
+  // The newest is selected; every button of the list is usable.
+  assert.equal(await ctl(main(), 1041).locator('.item.sel').textContent(), 'View a file');
+  for (const id of [1028, 1043, 1049]) assert.ok(await ctl(main(), id).isEnabled(), `button ${id}`);
+  // jotbox adds its two commands to the Window menu.
+  await main().locator('.menubar .mitem', { hasText: 'Window' }).click();
+  await page.locator('.popup .mi', { hasText: 'Read messages from users...' }).waitFor();
+  await page.keyboard.press('Escape');
+  await page.locator('.popup').waitFor({ state: 'detached' });
+});
+
+test('the memo plug-in joins the root area under its own display name', async () => {
+  await ctl(main(), 1020).locator('.label', { hasText: 'Main hall' }).click();
+  await page.waitForFunction(() => document.querySelector('[data-control="1023"]').textContent === '00000000', null, { timeout: BOUND });
+  await item(main(), 1041, 'Memo to sysop').click();
+  await ctl(main(), 1028).click();
+  await item(main(), 1027, 'Memo to sysop').waitFor();
+  await item(main(), 1027, 'Memo to sysop').click();
+  await ctl(main(), 1048).click();
+  const props = win('Edit plug-in properties');
+  await props.waitFor();
+  assert.equal(await inputOf(props, 1048).inputValue(), 'Memo to sysop');
+  await inputOf(props, 1048).fill('Leave a memo');
+  await ctl(props, 1).click();
+  await props.waitFor({ state: 'detached' });
+  await ctl(main(), 1038).click();
+  const area = await waitUntil(() => { const a = rootArea(); return a.extensions.length === 1 && a; }, 'the root area to be saved');
+  assert.equal(area.title, 'Main hall');
+  assert.equal(area.extensions[0].name, 'Leave a memo');
+});
+
+test('a Telnet caller creates an account and leaves a memo', async () => {
+  const c = await call();
+  callers.push(c);
+  await c.expect('Login as "new" to create a new account.');
+  const screen = await createAccount(c, 'Tester', 'secret', 'Tess Tester');
+  assert.match(screen, /Main hall/);
+  assert.match(screen, /1\) Notice board/);
+  assert.match(screen, /A\) Leave a memo/);
+  assert.doesNotMatch(screen, /Back room/, 'access level 0 does not see it');
+  assert.ok(screen.endsWith('[1AQ]  '));
+  // The new account shows in the sysop's list at once, and the tray counts the caller.
+  await item(main(), 1021, 'tester').waitFor();
+  await page.waitForFunction(() => document.title === '1 user(s) out of a maximum of 5', null, { timeout: BOUND });
+
+  c.send('a');
+  await c.expect('Enter a one-line memo to the sysop, or Ctrl-C to cancel.\r\n');
+  c.send('hello sysop\r\n');
+  await c.expect('The message has been recorded.\r\n');
+  await c.expect('[1AQ]  ');
+  assert.equal(readWorkFile('jotbox.txt').toString('latin1'), '[tester]:  "hello sysop"\r\n');
+});
+
+test('the user editor changes the access level and the real name in bbsusers.dat', async () => {
+  await item(main(), 1021, 'tester').click();
+  await page.waitForFunction(() => document.querySelector('[data-control="1032"] input').value === 'tester', null, { timeout: BOUND });
+  assert.equal(await inputOf(main(), 1036).inputValue(), 'Tess Tester');
+  assert.equal(await inputOf(main(), 1026).inputValue(), '0');
+  assert.ok(await ctl(main(), 1045).isEnabled(), 'Delete user');
+  await inputOf(main(), 1026).fill('10');
+  await inputOf(main(), 1036).fill('Tess T. Tester');
+  await ctl(main(), 1046).click();
+  const [user] = await waitUntil(() => { const u = readUsers(); return u.length === 1 && u[0].accessLevel === 10 && u; }, 'the account to be saved');
+  assert.deepEqual(
+    { id: user.id, loginName: user.loginName, password: user.password, realName: user.realName, accessLevel: user.accessLevel, loginCount: user.loginCount, secondLoginCount: user.secondLoginCount, userFlags: user.userFlags },
+    { id: 0, loginName: 'tester', password: 'secret', realName: 'Tess T. Tester', accessLevel: 10, loginCount: 1, secondLoginCount: 1, userFlags: 0 });
+  assert.ok(user.lastLogin >= user.firstLogin && user.firstLogin > 0n);
+
+  // The caller's next screen offers the room that level 10 may enter.
+  const c = callers[0];
+  c.send('A');
+  await c.expect('Ctrl-C to cancel.\r\n');
+  c.send('\x03');
+  const screen = await c.expect(/\[[^\]]*\]  $/);
+  assert.match(screen, /2\) Back room/);
+  assert.ok(screen.endsWith('[12AQ]  '));
+});
+
+test('each Security switch rewrites osvbpref.dat at once and moves its check mark', async () => {
+  const switches = [['Allow new accounts', 20], ['Allow plug-ins to change access', 21], ['Paranoid logging', 17], ['Unrevealing login screen', 22]];
+  const byte = (offset) => readWorkFile('osvbpref.dat')[offset];
+  for (const [label, offset] of switches) {
+    const was = byte(offset);
+    assert.equal(await menuChecked('Security', label), was !== 0, label);
+    for (const want of [was ? 0 : 1, was ? 1 : 0]) {
+      const before = readWorkFile('osvbpref.dat');
+      await chooseMenu('Security', label);
+      await waitUntil(() => byte(offset) === want, `${label}: byte ${offset} = ${want}`);
+      const after = readWorkFile('osvbpref.dat');
+      assert.equal(after.length, 3888);
+      for (let i = 0; i < after.length; i++) if (i !== offset) assert.equal(after[i], before[i], `byte ${i} kept`);
+      assert.equal(await menuChecked('Security', label), want === 1, `${label} check mark`);
+    }
+  }
+});
+
+test('Active connections shows each caller; Disconnect drops the chosen one', async () => {
+  const waiting = await call();
+  callers.push(waiting);
+  await waiting.expect('Login:  ');
+  await chooseMenu('Window', 'Active connections...');
+  const dlg = win('Active connections');
+  await dlg.waitFor();
+  const rows = ctl(dlg, 1006).locator('tbody tr');
+  await rows.nth(1).waitFor();
+  assert.equal(await rows.count(), 2);
+  const port = telnetPort();
+  const describe = (c) => `TCP from 127.0.0.1:${c.socket.localPort} (remote) to 127.0.0.1:${port} (local)`;
+  // Newest first: the caller at the login prompt has no login yet.
+  const cells = async (i) => (await rows.nth(i).locator('td').allTextContents()).map((t) => t.trim());
+  const [waitingRow, testerRow] = [await cells(0), await cells(1)];
+  assert.deepEqual([waitingRow[2], waitingRow[3]], ['', describe(waiting)]);
+  assert.deepEqual([testerRow[2], testerRow[3]], ['tester', describe(callers[0])]);
+  assert.match(testerRow[1], /^\d\d:\d\d on \d\d [A-Z][a-z]{2} \d{4}$/);
+  assert.equal(await rows.nth(1).locator('svg').count(), 1, 'the row carries its icon');
+  const list = (await snapshot()).windows.find((w) => w.title === 'Active connections').controls.find((k) => k.id === 1006);
+  assert.deepEqual(list.rows.map((r) => r.imageResource), [113, 113], 'network callers');
+
+  await rows.nth(1).click();
+  mkdirSync(ARTIFACTS, { recursive: true });
+  await page.screenshot({ path: join(ARTIFACTS, 'e2e-active-connections.png') });
+  await ctl(dlg, 1007).click();
+  await callers[0].closedByServer();
+  await page.waitForFunction(() => document.querySelectorAll('[data-control="1006"] tbody tr').length === 1, null, { timeout: BOUND });
+  assert.equal((await cells(0))[3], describe(waiting));
+  assert.ok(!waiting.closed, 'the other caller stays');
+  await ctl(dlg, 1).click();
+  await dlg.waitFor({ state: 'detached' });
+});
+
+test('File, Exit drops the callers online, even one inside a plug-in, and ovhost ends with 0', async () => {
+  const inPlugin = await call();
+  callers.push(inPlugin);
+  await logIn(inPlugin, 'tester', 'secret');
+  inPlugin.send('A');
+  await inPlugin.expect('Ctrl-C to cancel.\r\n');
+  await page.waitForFunction(() => document.title === '2 user(s) out of a maximum of 5', null, { timeout: BOUND });
+
+  // The main window as the sysop left it: plug-ins installed, the root area with its extension.
+  await ctl(main(), 1020).locator('.label', { hasText: 'Main hall' }).click();
+  await item(main(), 1027, 'Memo to sysop').waitFor();
+  await item(main(), 1021, 'tester').click();
+  await page.waitForFunction(() => document.querySelector('[data-control="1036"] input').value === 'Tess T. Tester', null, { timeout: BOUND });
+  mkdirSync(ARTIFACTS, { recursive: true });
+  await page.screenshot({ path: join(ARTIFACTS, 'e2e-main-window.png') });
+
+  await chooseMenu('File', 'Exit');
+  await inPlugin.closedByServer();
+  await callers[1].closedByServer();
+  assert.equal(await server.exitStatus(), 0);
+  await page.waitForFunction(() => document.body.classList.contains('disconnected'), null, { timeout: BOUND });
+  // Nobody typed the memo, so nothing was recorded.
+  assert.equal(readWorkFile('jotbox.txt').toString('latin1'), '[tester]:  "hello sysop"\r\n');
+});
+
+test('started again, the server keeps the plug-ins, the area and the user, and ends on SIGTERM', async () => {
+  server = await startServer();
+  await page.goto(server.address);
+  await main().waitFor();
+  await item(main(), 1041, 'View a file').waitFor();
+  assert.deepEqual(await ctl(main(), 1041).locator('.item').allTextContents(), ['Memo to sysop', 'Set terminal type', 'View a file']);
+  assert.deepEqual(await ctl(main(), 1021).locator('.item').allTextContents(), ['tester']);
+  await ctl(main(), 1020).locator('.label', { hasText: 'Main hall' }).click();
+  await item(main(), 1027, 'Memo to sysop').waitFor();
+  const c = await call();
+  callers.push(c);
+  const screen = await logIn(c, 'tester', 'secret');
+  assert.match(screen, /A\) Leave a memo/);
+  server.child.kill('SIGTERM');
+  await c.closedByServer();
+  assert.equal(await server.exitStatus(), 0);
+});
