@@ -47,7 +47,7 @@ function rootArea() {
   const count = data.readUInt16LE(14);
   return {
     title: cstr(88, 32),
-    extensions: Array.from({ length: count }, (_, i) => ({ plugin: data.readUInt32LE(52 + 4 * i), name: cstr(120 + 32 * i, 32) })),
+    extensions: Array.from({ length: count }, (_, i) => ({ plugin: data.readUInt32LE(52 + 4 * i), name: cstr(120 + 32 * i, 32), args: cstr(408 + 64 * i, 64) })),
   };
 }
 
@@ -158,36 +158,45 @@ test('the three plug-ins are installed through the open-file dialog', async () =
   await page.locator('.popup').waitFor({ state: 'detached' });
 });
 
-test('the memo plug-in joins the root area under its own display name', async () => {
+test('the three plug-ins join the root area, two of them under names of the sysop\'s', async () => {
   await ctl(main(), 1020).locator('.label', { hasText: 'Main hall' }).click();
   await page.waitForFunction(() => document.querySelector('[data-control="1023"]').textContent === '00000000', null, { timeout: BOUND });
-  await item(main(), 1041, 'Memo to sysop').click();
-  await ctl(main(), 1028).click();
-  await item(main(), 1027, 'Memo to sysop').waitFor();
-  await item(main(), 1027, 'Memo to sysop').click();
-  await ctl(main(), 1048).click();
+  for (const name of ['Memo to sysop', 'Set terminal type', 'View a file']) {
+    await item(main(), 1041, name).click();
+    await ctl(main(), 1028).click();
+    await item(main(), 1027, name).waitFor();
+  }
   const props = win('Edit plug-in properties');
-  await props.waitFor();
-  assert.equal(await inputOf(props, 1048).inputValue(), 'Memo to sysop');
-  await inputOf(props, 1048).fill('Leave a memo');
-  await ctl(props, 1).click();
-  await props.waitFor({ state: 'detached' });
+  for (const [name, display, args] of [['Memo to sysop', 'Leave a memo', ''], ['View a file', 'Read the rules', 'rules.txt']]) {
+    await item(main(), 1027, name).click();
+    await ctl(main(), 1048).click();
+    await props.waitFor();
+    assert.equal(await inputOf(props, 1048).inputValue(), name);
+    assert.equal(await inputOf(props, 1049).inputValue(), '');
+    await inputOf(props, 1048).fill(display);
+    await inputOf(props, 1049).fill(args);
+    await ctl(props, 1).click();
+    await props.waitFor({ state: 'detached' });
+  }
   await ctl(main(), 1038).click();
-  const area = await waitUntil(() => { const a = rootArea(); return a.extensions.length === 1 && a; }, 'the root area to be saved');
+  const area = await waitUntil(() => { const a = rootArea(); return a.extensions.length === 3 && a; }, 'the root area to be saved');
   assert.equal(area.title, 'Main hall');
-  assert.equal(area.extensions[0].name, 'Leave a memo');
+  assert.deepEqual(area.extensions.map((e) => [e.name, e.args]),
+    [['Leave a memo', ''], ['Set terminal type', ''], ['Read the rules', 'rules.txt']]);
 });
 
-test('a Telnet caller creates an account and leaves a memo', async () => {
+test('a Telnet caller creates an account, leaves a memo, reads a file and switches to ANSI and back', async () => {
   const c = await call();
   callers.push(c);
   await c.expect('Login as "new" to create a new account.');
-  const screen = await createAccount(c, 'Tester', 'secret', 'Tess Tester');
+  let screen = await createAccount(c, 'Tester', 'secret', 'Tess Tester');
   assert.match(screen, /Main hall/);
   assert.match(screen, /1\) Notice board/);
   assert.match(screen, /A\) Leave a memo/);
+  assert.match(screen, /B\) Set terminal type/);
+  assert.match(screen, /C\) Read the rules/);
   assert.doesNotMatch(screen, /Back room/, 'access level 0 does not see it');
-  assert.ok(screen.endsWith('[1AQ]  '));
+  assert.ok(screen.endsWith('[1ABCQ]  '));
   // The new account shows in the sysop's list at once, and the tray counts the caller.
   await item(main(), 1021, 'tester').waitFor();
   await page.waitForFunction(() => document.title === '1 user(s) out of a maximum of 5', null, { timeout: BOUND });
@@ -196,8 +205,30 @@ test('a Telnet caller creates an account and leaves a memo', async () => {
   await c.expect('Enter a one-line memo to the sysop, or Ctrl-C to cancel.\r\n');
   c.send('hello sysop\r\n');
   await c.expect('The message has been recorded.\r\n');
-  await c.expect('[1AQ]  ');
+  await c.expect('[1ABCQ]  ');
   assert.equal(readWorkFile('jotbox.txt').toString('latin1'), '[tester]:  "hello sysop"\r\n');
+
+  c.send('C');
+  await c.expect('Be kind to the other callers.\r\nNo advertising.\r\nThe sysop\'s word is final.\r\n\r\nMORE (76/76, 100%)');
+  c.send(' ');
+  await c.expect('[1ABCQ]  ');
+
+  c.send('b');
+  await c.expect('You are currently using text only.');
+  await c.expect('Which do you wish to use?  ');
+  c.send('a');
+  screen = await c.expect(/\]  $/);
+  assert.ok(screen.startsWith('A\r\n'));
+  assert.match(screen, /\x1b\[/, 'escape sequences');
+  assert.ok(screen.includes('\xb3'), 'box-drawing characters');
+  await waitUntil(() => readUsers()[0]?.userFlags === 1, 'the ANSI flag in the account');
+  c.send('B');
+  await c.expect('You are currently using ANSI escapes.');
+  await c.expect('Which do you wish to use?  ');
+  c.send('t');
+  screen = await c.expect(/\]  $/);
+  assert.ok(screen.endsWith('[1ABCQ]  '));
+  assert.doesNotMatch(screen, /\x1b/);
 });
 
 test('the user editor changes the access level and the real name in bbsusers.dat', async () => {
@@ -222,7 +253,7 @@ test('the user editor changes the access level and the real name in bbsusers.dat
   c.send('\x03');
   const screen = await c.expect(/\[[^\]]*\]  $/);
   assert.match(screen, /2\) Back room/);
-  assert.ok(screen.endsWith('[12AQ]  '));
+  assert.ok(screen.endsWith('[12ABCQ]  '));
 });
 
 test('each Security switch rewrites osvbpref.dat at once and moves its check mark', async () => {
@@ -239,6 +270,14 @@ test('each Security switch rewrites osvbpref.dat at once and moves its check mar
       assert.equal(after.length, 3888);
       for (let i = 0; i < after.length; i++) if (i !== offset) assert.equal(after[i], before[i], `byte ${i} kept`);
       assert.equal(await menuChecked('Security', label), want === 1, `${label} check mark`);
+      if (offset === 20 && want === 0) {
+        // It acts at once: the next caller is not offered a new account.
+        const c = await call();
+        await c.expect('Login:  ');
+        assert.ok(!c.text.includes('Login as "new"'), c.text);
+        c.end();
+        await page.waitForFunction(() => document.title === '1 user(s) out of a maximum of 5', null, { timeout: BOUND });
+      }
     }
   }
 });
@@ -314,7 +353,7 @@ test('started again, the server keeps the plug-ins, the area and the user, and e
   const c = await call();
   callers.push(c);
   const screen = await logIn(c, 'tester', 'secret');
-  assert.match(screen, /A\) Leave a memo/);
+  assert.match(screen, /C\) Read the rules/);
   server.child.kill('SIGTERM');
   await c.closedByServer();
   assert.equal(await server.exitStatus(), 0);

@@ -1095,7 +1095,7 @@
     const l3 = el('label', null); setMnemonic(l3, 'Files of &type:');
     pane.append(l1, view.lookin, view.files, l2, view.name, l3, view.filter, view.error);
     view.buttons = el('div', 'buttons');
-    view.ok = el('button'); view.ok.appendChild(mnemonic('&Open'));
+    view.ok = el('button', 'default'); view.ok.appendChild(mnemonic('&Open'));
     view.cancel = el('button', null, 'Cancel');
     view.buttons.append(view.ok, view.cancel);
     view.root.append(pane, view.buttons);
