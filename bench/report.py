@@ -98,9 +98,11 @@ def load_table(out, runs):
         lines.append("")
         lines.append(
             "%s: key-to-screen p50 ovhost/baseline = **%.2fx** pooled (per run: %s); "
-            "p99 ovhost %.3f ms vs baseline %.3f ms." % (
+            "p99 ovhost %.3f ms (per run: %s) vs baseline %.3f ms (per run: %s)." % (
                 kind.upper() if kind == "ansi" else "Plain", a[0] / b[0],
-                ", ".join("%.2fx" % x for x in per_run), a[1], b[1]))
+                ", ".join("%.2fx" % x for x in per_run), a[1],
+                ", ".join("%.1f" % r["key_p99"] for r in a[2]), b[1],
+                ", ".join("%.1f" % r["key_p99"] for r in b[2])))
     return "\n".join(lines)
 
 

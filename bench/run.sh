@@ -11,7 +11,9 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build-bench"
 bin="$build/bin"
-out="$build/results"
+out="${OV_BENCH_OUT:-$build/results}"
+# Another server build can be measured in its place, e.g. an older one for a before/after figure.
+ovhost="${OV_BENCH_OVHOST:-$bin/ovhost}"
 
 args=("$@")
 callers=1000 runs=3 hold=20 think=1000-3000 accounts=0 microReps=5 micro=1 load=1
@@ -41,7 +43,7 @@ if [ -z "${OV_BENCH_INSIDE:-}" ]; then
 fi
 if [ "$OV_BENCH_INSIDE" = netns ]; then ip link set lo up; fi
 # Each process needs a descriptor per caller and some to spare.
-ulimit -n "$(ulimit -Hn)"
+ulimit -n "$(ulimit -Hn)" 2>/dev/null || ulimit -n 65536 2>/dev/null || true
 
 freePort() {
     python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'
@@ -76,7 +78,7 @@ loadOvhost() { # kind(plain|ansi) names run
     work="$build/work-$1"
     rm -rf "$work" && mkdir -p "$work"
     "$bin/ovprep" "$work" --port "$port" --callers "$callers" --accounts "$accounts" >/dev/null
-    (cd "$work" && OVHOST_CONSOLE=127.0.0.1:0 exec "$bin/ovhost") >"$out/$label.log" 2>&1 &
+    (cd "$work" && OVHOST_CONSOLE=127.0.0.1:0 exec "$ovhost") >"$out/$label.log" 2>&1 &
     pid=$!
     if ! waitListening "$port" "$pid"; then
         echo "run.sh: ovhost did not start listening (see $out/$label.log)" >&2
