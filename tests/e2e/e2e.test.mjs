@@ -13,11 +13,13 @@ let server;
 let browser;
 let page;
 const callers = [];
+const pageErrors = [];
 
 const main = () => page.locator('.window.dialog', { has: page.locator('.titlebar .title', { hasText: /^Ossivane BBS$/ }) });
 const win = (title) => page.locator('.window', { has: page.locator('.titlebar .title', { hasText: title }) });
 const ctl = (w, id) => w.locator(`[data-control="${id}"]`);
-const item = (w, id, text) => ctl(w, id).locator('.item', { hasText: new RegExp(`^${text}$`) });
+const exactly = (text) => new RegExp(`^${text.replace(/[.*+?^${}()|[\]\\]/g, '\\$&')}$`);
+const item = (w, id, text) => ctl(w, id).locator('.item', { hasText: exactly(text) });
 const inputOf = (w, id) => ctl(w, id).locator('input');
 
 async function chooseMenu(...path) {
@@ -28,14 +30,15 @@ async function chooseMenu(...path) {
     else await row.hover();
   }
 }
-// The check mark a menu item shows, read by opening its menu and closing it again.
-async function menuChecked(menu, label) {
+// Opens a menu, waits until the item shows (or does not show) its check mark, and closes it.
+// The window sets the mark just after the setter saved the file, and an open menu follows.
+async function expectChecked(menu, label, checked) {
   await main().locator('.menubar .mitem', { hasText: menu }).click();
-  const row = page.locator('.popup .mi', { hasText: label });
-  const checked = await row.evaluate((r) => r.classList.contains('checked') && !!r.querySelector('.check svg'));
+  const row = page.locator(`.popup .mi${checked ? '.checked' : ':not(.checked)'}`, { hasText: label });
+  await row.waitFor();
+  assert.equal(await row.locator('.check svg').count(), checked ? 1 : 0, `${label}: the mark drawn`);
   await page.keyboard.press('Escape');
   await page.locator('.popup').waitFor({ state: 'detached' });
-  return checked;
 }
 // The runtime's own snapshot, as the page receives it.
 const snapshot = () => page.evaluate(async () => (await (await fetch('/state', { cache: 'no-store' })).json()).state);
@@ -57,7 +60,7 @@ before(async () => {
   const context = await browser.newContext({ viewport: { width: 1000, height: 680 } });
   context.setDefaultTimeout(BOUND);
   page = await context.newPage();
-  page.on('pageerror', (e) => { throw e; });
+  page.on('pageerror', (e) => pageErrors.push(String(e)));
 });
 
 after(async () => {
@@ -67,6 +70,7 @@ after(async () => {
     server.child.kill('SIGTERM');
     await server.exited;
   }
+  assert.deepEqual(pageErrors, [], 'the page ran without script errors');
 });
 
 test('the main window opens with the sample areas and no plug-ins', async () => {
@@ -124,7 +128,7 @@ test('the three plug-ins are installed through the open-file dialog', async () =
   // Browse up and back down again, then choose the file.
   await dlg.locator('.files .item', { hasText: /^\.\.$/ }).dblclick();
   await page.waitForFunction((d) => document.querySelector('.window.openfile .lookin').textContent === d, dirname(WORK_DIR), { timeout: BOUND });
-  await dlg.locator('.files .item', { hasText: new RegExp(`^${basename(WORK_DIR)}$`) }).dblclick();
+  await dlg.locator('.files .item', { hasText: exactly(basename(WORK_DIR)) }).dblclick();
   await page.waitForFunction((d) => document.querySelector('.window.openfile .lookin').textContent === d, WORK_DIR, { timeout: BOUND });
   assert.deepEqual(await dlg.locator('.files .item').allTextContents(), ['..', 'area', 'jotbox.so', 'pagepeek.so', 'ttypick.so']);
   await dlg.locator('.files .item', { hasText: 'jotbox.so' }).click();
@@ -261,7 +265,7 @@ test('each Security switch rewrites osvbpref.dat at once and moves its check mar
   const byte = (offset) => readWorkFile('osvbpref.dat')[offset];
   for (const [label, offset] of switches) {
     const was = byte(offset);
-    assert.equal(await menuChecked('Security', label), was !== 0, label);
+    await expectChecked('Security', label, was !== 0);
     for (const want of [was ? 0 : 1, was ? 1 : 0]) {
       const before = readWorkFile('osvbpref.dat');
       await chooseMenu('Security', label);
@@ -269,13 +273,13 @@ test('each Security switch rewrites osvbpref.dat at once and moves its check mar
       const after = readWorkFile('osvbpref.dat');
       assert.equal(after.length, 3888);
       for (let i = 0; i < after.length; i++) if (i !== offset) assert.equal(after[i], before[i], `byte ${i} kept`);
-      assert.equal(await menuChecked('Security', label), want === 1, `${label} check mark`);
+      await expectChecked('Security', label, want === 1);
       if (offset === 20 && want === 0) {
         // It acts at once: the next caller is not offered a new account.
         const c = await call();
         await c.expect('Login:  ');
         assert.ok(!c.text.includes('Login as "new"'), c.text);
-        c.end();
+        await c.hangUp();
         await page.waitForFunction(() => document.title === '1 user(s) out of a maximum of 5', null, { timeout: BOUND });
       }
     }

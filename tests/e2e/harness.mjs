@@ -178,6 +178,12 @@ export async function call(port = telnetPort()) {
       const late = new Promise((_, reject) => { timer = setTimeout(() => reject(new Error('the connection stayed open')), bound); });
       try { await Promise.race([gone, late]); } finally { clearTimeout(timer); }
     },
+    // Hangs up and waits until the server has let go of the line as well, which it does only
+    // after the caller is off the session list.
+    async hangUp(bound = BOUND) {
+      socket.end();
+      await caller.closedByServer(bound);
+    },
     end() { socket.destroy(); },
   };
   return caller;
