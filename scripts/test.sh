@@ -17,6 +17,7 @@ build() { # dir, extra cmake args...
 build build-ci
 ctest --test-dir build-ci --output-on-failure -j "$jobs"
 bash tests/platform/console/run-browser-tests.sh build-ci
+bash tests/e2e/run-e2e-tests.sh build-ci
 
 build build-asan "-DOV_SANITIZE=address;undefined"
 ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build-asan --output-on-failure -j "$jobs"
