@@ -104,6 +104,25 @@ std::string OvhostProcess::output() {
 }
 
 bool OvhostProcess::start(int fileLimit) {
+    // Another test may start its server between our look and our start: then try again.
+    auto deadline = std::chrono::steady_clock::now() + 180s;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (launch(fileLimit)) return true;
+        bool lostRace = seen_.find("already running") != std::string::npos;
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+        if (out_ >= 0) close(out_);
+        out_ = -1;
+        if (!lostRace) return false;
+        seen_.clear();
+    }
+    return false;
+}
+
+bool OvhostProcess::launch(int fileLimit) {
     std::string other;
     if (!ovtest::waitUntil([&] { return !askRunningInstance(other); }, 90s)) return false;
     consolePort_ = freePort();

@@ -28,6 +28,7 @@ public:
     int stop();
 
     uint16_t telnetPort() const { return telnetPort_; }
+    bool running() const { return pid_ > 0; }
     // GET on the console with the access token; the whole reply (status line first).
     std::string consoleGet(const std::string& path);
     // Connects and reads up to the login prompt; empty client on failure.
@@ -50,6 +51,7 @@ private:
     uint16_t consolePort_ = 0;
     std::string token_;
     bool readUntil(const std::string& needle, std::chrono::milliseconds bound);
+    bool launch(int fileLimit);
 };
 
 // Counts the log entries of one kind ("CONNECT", "DISCONNECT", "LOGIN FAILURE", ...).
