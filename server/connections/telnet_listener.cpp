@@ -8,10 +8,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "server/control/app_state.h"
 #include "server/preferences/preferences.h"
@@ -87,6 +89,9 @@ bool startListening() {
 bool acceptCaller(int* out) {
     std::lock_guard lock(listenerLock);
     if (!listening) return false;
+    // Another thread may have taken the spare's slot while it was free: take one back as soon
+    // as a descriptor is free again.
+    openSpare();
     int s = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
     if (s < 0) {
         if ((errno == EMFILE || errno == ENFILE) && spareFd >= 0) {
@@ -94,6 +99,10 @@ bool acceptCaller(int* out) {
             int excess = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
             if (excess >= 0) ::close(excess);
             openSpare();
+        } else if (errno == EMFILE || errno == ENFILE) {
+            // No spare either: the caller stays queued and the socket readable, so pause a
+            // little rather than let the readiness watch spin until a descriptor is free.
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         return false;
     }
