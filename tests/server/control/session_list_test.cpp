@@ -1,6 +1,6 @@
 // The session list on its own: records newest first, lookups by connection, dropping callers.
+#include <cctype>
 #include <cstring>
-#include <regex>
 
 #include "server/connections/tcp_connection.h"
 #include "server/control/session_list.h"
@@ -25,6 +25,21 @@ protected:
     void TearDown() override { resetSessionList(); }
 };
 
+// "hh:mm on dd Mmm yyyy"; std::regex trips a false warning in g++ 12 at -O2.
+static bool looksLikeTimeText(const char* t) {
+    const char* shape = "99:99 on 99 Aaa 9999";
+    if (std::strlen(t) != std::strlen(shape)) return false;
+    for (size_t i = 0; shape[i]; ++i) {
+        unsigned char c = static_cast<unsigned char>(t[i]);
+        bool ok = shape[i] == '9'   ? std::isdigit(c)
+                  : shape[i] == 'A' ? std::isupper(c)
+                  : shape[i] == 'a' ? std::islower(c)
+                                    : c == static_cast<unsigned char>(shape[i]);
+        if (!ok) return false;
+    }
+    return true;
+}
+
 TEST_F(SessionListTest, RecordsAreNewestFirstWithTimeAndDescription) {
     Line a, b, c;
     addSession(*a.connection);
@@ -37,9 +52,7 @@ TEST_F(SessionListTest, RecordsAreNewestFirstWithTimeAndDescription) {
     char description[256];
     a.connection->describe(description);
     EXPECT_STREQ(rows[2].description, description);
-    EXPECT_TRUE(std::regex_match(rows[2].onlineSince,
-                                 std::regex(R"(\d\d:\d\d on \d\d [A-Z][a-z]{2} \d{4})")))
-        << rows[2].onlineSince;
+    EXPECT_TRUE(looksLikeTimeText(rows[2].onlineSince)) << rows[2].onlineSince;
     EXPECT_STREQ(rows[2].login, "");
 
     std::lock_guard lock(sessionListLock());
