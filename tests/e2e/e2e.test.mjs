@@ -43,9 +43,11 @@ async function expectChecked(menu, label, checked) {
 // The runtime's own snapshot, as the page receives it.
 const snapshot = () => page.evaluate(async () => (await (await fetch('/state', { cache: 'no-store' })).json()).state);
 
-// The root area's record in area/bbs_area.dat (the first 984 bytes).
+// The root area's record in area/bbs_area.dat (the first 984 bytes), or null while a save is
+// replacing the file.
 function rootArea() {
   const data = readWorkFile('area/bbs_area.dat');
+  if (!data || data.length < 984) return null;
   const cstr = (off, len) => { const b = data.subarray(off, off + len); const z = b.indexOf(0); return b.subarray(0, z < 0 ? len : z).toString('latin1'); };
   const count = data.readUInt16LE(14);
   return {
@@ -183,7 +185,7 @@ test('the three plug-ins join the root area, two of them under names of the syso
     await props.waitFor({ state: 'detached' });
   }
   await ctl(main(), 1038).click();
-  const area = await waitUntil(() => { const a = rootArea(); return a.extensions.length === 3 && a; }, 'the root area to be saved');
+  const area = await waitUntil(() => { const a = rootArea(); return a && a.extensions.length === 3 && a; }, 'the root area to be saved');
   assert.equal(area.title, 'Main hall');
   assert.deepEqual(area.extensions.map((e) => [e.name, e.args]),
     [['Leave a memo', ''], ['Set terminal type', ''], ['Read the rules', 'rules.txt']]);
