@@ -121,9 +121,11 @@ TEST_F(ModemTest, RemoteHangUpMidSessionEndsItWithoutLogoff) {
     EXPECT_EQ(logEvents(),
               (std::vector<std::string>{"CONNECT", "SUCCESSFUL LOGIN",
                                         "DISCONNECT: Connection closed without logoff"}));
-    // The telephony side cleared the call itself: the session's hang-up asked nothing more.
+    // One hang-up only. Whether the line still says "ended" or is already cleared depends on
+    // whether the idle report or the session's own drop arrived first; both are done with it.
     EXPECT_EQ(sim->callsEnded(), 1);
-    EXPECT_EQ(modemLineAt(0).callState, CallEnded);
+    uint32_t state = modemLineAt(0).callState;
+    EXPECT_TRUE(state == CallEnded || state == CallNone) << state;
     EXPECT_TRUE(snapshotSessions().empty());
 
     // The line comes back on the simulator's fresh device and answers again.
