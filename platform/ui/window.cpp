@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <cstring>
+#include <functional>
 
 namespace ovui {
 
@@ -329,6 +330,22 @@ void notify(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
         ovPostMessage(dlg, msg, wParam, lParam);
 }
 
+// Runs a notification now when the procedure may be called here, else later on the UI thread
+// provided the dialog still exists then (its pointers into the structure stay on the stack).
+static void deliverNotification(HWND dlg, const std::function<void()>& deliver) {
+    if (mayCallProcedure()) {
+        deliver();
+        return;
+    }
+    postTask([=] {
+        {
+            Guard g;
+            if (!findWindow(dlg)) return;
+        }
+        deliver();
+    });
+}
+
 void notifyTree(HWND dlg, const Control& c, UINT code, UINT action, OvTreeItem oldItem,
                 OvTreeItem newItem) {
     Handle ctl = c.handle;
@@ -343,16 +360,7 @@ void notifyTree(HWND dlg, const Control& c, UINT code, UINT action, OvTreeItem o
         nm.itemNew = newItem;
         sendNow(dlg, WM_NOTIFY, WPARAM(id), reinterpret_cast<LPARAM>(&nm));
     };
-    if (mayCallProcedure())
-        deliver();
-    else
-        postTask([=] {
-            {
-                Guard g;
-                if (!findWindow(dlg)) return;
-            }
-            deliver();
-        });
+    deliverNotification(dlg, deliver);
 }
 
 void notifyListView(HWND dlg, const Control& c, UINT code, int row, UINT newState, UINT oldState,
@@ -370,16 +378,7 @@ void notifyListView(HWND dlg, const Control& c, UINT code, int row, UINT newStat
         nm.lParam = data;
         sendNow(dlg, WM_NOTIFY, WPARAM(id), reinterpret_cast<LPARAM>(&nm));
     };
-    if (mayCallProcedure())
-        deliver();
-    else
-        postTask([=] {
-            {
-                Guard g;
-                if (!findWindow(dlg)) return;
-            }
-            deliver();
-        });
+    deliverNotification(dlg, deliver);
 }
 
 } // namespace ovui
