@@ -1,6 +1,7 @@
 // Control operations addressed by (dialog, control id): text, state, list and combo boxes.
 #include "ui_state.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -66,9 +67,13 @@ int addItem(Control& c, const char* text) {
     std::string t = text ? text : "";
     int index = int(c.items.size());
     if (c.style & OV_SORT) {
-        index = 0;
-        while (index < int(c.items.size()) && compareNoCase(c.items[size_t(index)].text, t) <= 0)
-            ++index;
+        // Behind any equal text, as a sorted list box adds; a binary search, since lists such as
+        // the user list hold tens of thousands of entries.
+        auto at = std::upper_bound(c.items.begin(), c.items.end(), t,
+                                   [](const std::string& x, const ListItem& item) {
+                                       return compareNoCase(x, item.text) < 0;
+                                   });
+        index = int(at - c.items.begin());
     }
     return insertItem(c, index, text);
 }
