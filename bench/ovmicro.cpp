@@ -1,7 +1,8 @@
 // ovmicro: micro-benchmarks of the data layers, run in a fresh directory under the current one
-// (so on the disk the server would use, with its write-through costs): findUser and updateUser
-// of the last account among 1 000, 10 000 and 100 000; a save of a full 16 384-area tree; event
-// log appends. Repetitions report mean, median, stddev and p99 of the repetition times.
+// (so on the disk the server would use, with its write-through costs): findUser (the last
+// account, an unknown name, the first lookup after an outside change) and updateUser of the last
+// account among 1 000, 10 000 and 100 000; a save of a full 16 384-area tree; event log appends.
+// Repetitions report mean, median, stddev and p99 of the repetition times.
 #include "bench/bench_data.h"
 #include "server/areas/area_tree.h"
 #include "server/log/event_log.h"
@@ -9,6 +10,8 @@
 #include "server/users/user_db.h"
 
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -60,9 +63,51 @@ void BM_FindUserLast(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(rec);
     }
-    state.SetBytesProcessed(int64_t(state.iterations()) * count * int64_t(UserRecordSize));
 }
 BENCHMARK(BM_FindUserLast)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMicrosecond)
+    ->ComputeStatistics("p99", p99);
+
+// A name not on file, as at a mistyped login: only a scan can say so.
+void BM_FindUserUnknown(benchmark::State& state) {
+    auto count = static_cast<uint32_t>(state.range(0));
+    ensureAccounts(state, count);
+    UserRecord rec;
+    for (auto _ : state) {
+        if (findUser(rec, "nosuchcaller")) {
+            state.SkipWithError("unknown name found");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_FindUserUnknown)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMicrosecond)
+    ->ComputeStatistics("p99", p99);
+
+// The first lookup after the file was changed by another program: the positions are learnt
+// again from a scan. Each iteration gives the file a new modification time, as a write would.
+void BM_FindUserAfterOutsideChange(benchmark::State& state) {
+    auto count = static_cast<uint32_t>(state.range(0));
+    ensureAccounts(state, count);
+    const std::string last = accountName(count - 1);
+    UserRecord rec;
+    timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+    for (auto _ : state) {
+        ++times[1].tv_nsec;
+        if (::utimensat(AT_FDCWD, "bbsusers.dat", times, 0) != 0 || !findUser(rec, last.c_str())) {
+            state.SkipWithError("cannot touch or find");
+            break;
+        }
+        benchmark::DoNotOptimize(rec);
+    }
+}
+BENCHMARK(BM_FindUserAfterOutsideChange)
     ->Arg(1000)
     ->Arg(10000)
     ->Arg(100000)

@@ -115,6 +115,17 @@ bool fileSize(FileHandle file, uint64_t& size) {
     return true;
 }
 
+bool fileStamp(FileHandle file, FileStamp& out) {
+    struct stat st;
+    if (fstat(file, &st) != 0) return false;
+    out.device = static_cast<uint64_t>(st.st_dev);
+    out.inode = static_cast<uint64_t>(st.st_ino);
+    out.size = static_cast<uint64_t>(st.st_size);
+    out.modifiedNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    out.changedNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    return true;
+}
+
 void closeFile(FileHandle file) {
     if (file != InvalidFile) ::close(file);
 }

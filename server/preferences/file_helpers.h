@@ -32,6 +32,17 @@ bool seekRelative(FileHandle file, int32_t offset);
 bool seekTo(FileHandle file, uint32_t position);
 // Size of an open file; false when it cannot be known.
 [[nodiscard]] bool fileSize(FileHandle file, uint64_t& size);
+// Which file it is, how large and when it last changed: equal stamps of one file mean, as far
+// as the file system can tell, unchanged content.
+struct FileStamp {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t size = 0;
+    int64_t modifiedNs = 0;
+    int64_t changedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+[[nodiscard]] bool fileStamp(FileHandle file, FileStamp& out);
 void closeFile(FileHandle file);
 
 // Replaces `to` by `from` (rename), then makes the rename durable (fsync of the directory).

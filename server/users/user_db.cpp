@@ -4,6 +4,7 @@
 #include "server/preferences/preferences.h"
 #include "server/preferences/record_codec.h"
 #include "server/sessions/time_text.h"
+#include "server/users/offset_table.h"
 #include "server/users/user_list.h"
 
 #include <algorithm>
@@ -13,6 +14,8 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -103,6 +106,101 @@ bool writeAt(FileHandle file, uint64_t offset, const uint8_t* bytes, uint32_t n)
            writeExactly(file, bytes, n);
 }
 
+// Where each account's record was last seen, by a hash of its lower-case name, so that a lookup
+// reads one record instead of the whole file. Positions only, never contents: a hit is read from
+// the file and its name checked, and a name the index does not hold is looked for by a scan, so
+// every lookup still sees what is in the file. The stamp of the file it was built from tells when
+// the file changed under it (another process, another working directory).
+struct NameIndex {
+    bool valid = false;
+    FileStamp stamp;
+    OffsetTable offsets;
+};
+// Never destroyed, like the reservations.
+NameIndex& nameIndex = *new NameIndex;
+
+// FNV-1a over the name as nameFieldEquals compares it: lower case, at most 31 characters.
+uint64_t nameHash(const char* name, size_t length) {
+    uint64_t h = 14695981039346656037ull;
+    for (size_t i = 0; i < length && i < MaxNameLength && name[i] != '\0'; ++i) {
+        h ^= static_cast<uint8_t>(asciiLower(name[i]));
+        h *= 1099511628211ull;
+    }
+    return h;
+}
+
+bool indexIsCurrent(const FileStamp& now) {
+    return nameIndex.valid && nameIndex.stamp == now;
+}
+
+void dropIndex() {
+    nameIndex.valid = false;
+    nameIndex.offsets.clear();
+}
+
+// After this process wrote the file: the index stays valid for what it has become.
+void restampIndex(FileHandle file) {
+    if (nameIndex.valid && !fileStamp(file, nameIndex.stamp)) dropIndex();
+}
+
+bool recordAtHasName(FileHandle file, uint64_t offset, const char* name,
+                     uint8_t rec[UserRecordSize]) {
+    return offset < 0xFFFFFFFFu && seekTo(file, static_cast<uint32_t>(offset)) &&
+           readExactly(file, rec, UserRecordSize) && nameFieldEquals(rec + NameOffset, name);
+}
+
+// Finds the first record named `name`: `found` tells, `rec` and `offset` receive it. Through the
+// index when it is current; otherwise by a scan, which rebuilds the index when the file has
+// changed. `info` is filled whenever a scan ran, so always when nothing was found. False only
+// when the file could not be scanned.
+bool locateAccount(FileHandle file, const char* name, uint8_t rec[UserRecordSize], uint64_t& offset,
+                   ScanInfo& info, bool& found) {
+    found = false;
+    FileStamp now;
+    // A name longer than a name field matches nothing; it is not worth a rebuild.
+    bool stamped = std::strlen(name) <= MaxNameLength && fileStamp(file, now);
+    bool rebuild = stamped && !indexIsCurrent(now);
+    if (stamped && !rebuild) {
+        uint64_t at = nameIndex.offsets.find(nameHash(name, std::strlen(name)));
+        if (at != 0) {
+            if (recordAtHasName(file, at, name, rec)) {
+                offset = at;
+                found = true;
+                return true;
+            }
+            rebuild = true; // the file no longer matches its stamp
+        }
+    }
+    bool complete = true;
+    if (rebuild) {
+        dropIndex();
+        complete = nameIndex.offsets.reserve(now.size / UserRecordSize);
+    }
+    bool scanned = scanUserFile(file, info, [&](const uint8_t* stored, uint64_t at) {
+        if (!found && nameFieldEquals(stored + NameOffset, name)) {
+            std::memcpy(rec, stored, UserRecordSize);
+            offset = at;
+            found = true;
+            if (!rebuild) return true;
+        }
+        if (rebuild && complete && stored[NameOffset] != 0) {
+            const char* field = reinterpret_cast<const char*>(stored + NameOffset);
+            // The first record of a name wins, as in a scan.
+            complete = nameIndex.offsets.insert(nameHash(field, NameFieldSize), at);
+        }
+        return false;
+    });
+    // Valid only for the file as it was during the whole scan.
+    FileStamp after;
+    if (rebuild && scanned && complete && fileStamp(file, after) && after == now) {
+        nameIndex.stamp = now;
+        nameIndex.valid = true;
+    } else if (rebuild) {
+        dropIndex();
+    }
+    return scanned;
+}
+
 // Finds the account named `name` and overwrites it with `bytes`.
 bool overwriteAccount(const char* name, const uint8_t bytes[UserRecordSize]) {
     std::lock_guard<std::recursive_mutex> hold(userLock);
@@ -110,12 +208,20 @@ bool overwriteAccount(const char* name, const uint8_t bytes[UserRecordSize]) {
     if (file == InvalidFile) return false;
     ScanInfo info;
     uint64_t found = 0;
-    bool ok = scanUserFile(file, info, [&](const uint8_t* rec, uint64_t offset) {
-        if (!nameFieldEquals(rec + NameOffset, name)) return false;
-        found = offset;
-        return true;
-    });
-    ok = ok && found != 0 && writeAt(file, found, bytes, UserRecordSize);
+    uint8_t current[UserRecordSize];
+    bool exists = false;
+    bool ok = locateAccount(file, name, current, found, info, exists) && exists &&
+              writeAt(file, found, bytes, UserRecordSize);
+    if (!ok) {
+        // A write that failed half-way may have left anything at that position.
+        if (exists) dropIndex();
+    } else if (nameHash(reinterpret_cast<const char*>(bytes + NameOffset), NameFieldSize) !=
+               nameHash(name, std::strlen(name))) {
+        // A deleted account (or a renamed one) is no longer where the index says; the scan
+        // will find where its name is now.
+        nameIndex.offsets.erase(nameHash(name, std::strlen(name)));
+    }
+    if (ok) restampIndex(file);
     closeFile(file);
     return ok;
 }
@@ -132,11 +238,10 @@ bool createAccount(UserRecord& rec, const char* requestedName, bool reserve) {
         FileHandle file = openForUpdate(UserFile, FileAccess::Private);
         if (file == InvalidFile) return false;
         ScanInfo info;
+        uint8_t existing[UserRecordSize];
+        uint64_t existingAt = 0;
         bool taken = false;
-        bool scanned = scanUserFile(file, info, [&](const uint8_t* stored, uint64_t) {
-            taken = nameFieldEquals(stored + NameOffset, name);
-            return taken;
-        });
+        bool scanned = locateAccount(file, name, existing, existingAt, info, taken);
         // The header's counter also counts when the list was never loaded: ids stay unique.
         if (info.headerRead) nextUserId = std::max(nextUserId, info.headerNextId);
         if (!scanned || taken || nextUserId == FreeUserId) {
@@ -155,6 +260,14 @@ bool createAccount(UserRecord& rec, const char* requestedName, bool reserve) {
         // A damaged partial record at the end is overwritten, so the new one stays findable.
         bool ok = writeAt(file, 0, header, sizeof header) &&
                   writeAt(file, info.recordsEnd, bytes, UserRecordSize);
+        if (!ok) {
+            dropIndex();
+        } else if (nameIndex.valid) {
+            if (nameIndex.offsets.insert(nameHash(name, NameFieldSize), info.recordsEnd))
+                restampIndex(file);
+            else
+                dropIndex();
+        }
         closeFile(file);
         if (!ok) return false;
         if (reserve) ++reservations[lowerName(rec.loginName)];
@@ -226,14 +339,12 @@ bool findUser(UserRecord& out, const char* name) {
     FileHandle file = openForRead(UserFile);
     if (file == InvalidFile) return false;
     ScanInfo info;
+    uint8_t rec[UserRecordSize];
+    uint64_t offset = 0;
     bool found = false;
-    bool ok = scanUserFile(file, info, [&](const uint8_t* rec, uint64_t) {
-        if (!nameFieldEquals(rec + NameOffset, name)) return false;
-        decodeUserRecord(rec, out);
-        found = true;
-        return true;
-    });
+    bool ok = locateAccount(file, name, rec, offset, info, found);
     closeFile(file);
+    if (ok && found) decodeUserRecord(rec, out);
     return ok && found;
 }
 
@@ -318,14 +429,35 @@ void loadUserList() {
     std::lock_guard<std::recursive_mutex> hold(userLock);
     FileHandle file = openForRead(UserFile);
     if (file == InvalidFile) return;
+    // Announced in name order, so the sorted list only ever appends: in file order a large file
+    // would cost a shift of the list per account.
+    std::vector<std::pair<std::string, uint32_t>> accounts;
+    bool collecting = true;
     ScanInfo info;
     bool ok = scanUserFile(file, info, [&](const uint8_t* rec, uint64_t) {
         char name[NameFieldSize];
         loadText(rec + NameOffset, NameFieldSize, name);
         uint32_t id = loadLe32(rec);
-        if (name[0] != '\0' && id != FreeUserId) listAddUser(name, id);
+        if (name[0] == '\0' || id == FreeUserId) return false;
+        if (collecting) {
+            try {
+                accounts.emplace_back(name, id);
+                return false;
+            } catch (const std::bad_alloc&) {
+                collecting = false; // short of memory: the rest go out as they come
+            }
+        }
+        listAddUser(name, id);
         return false;
     });
     if (ok && info.headerRead) nextUserId = info.headerNextId;
     closeFile(file);
+    std::sort(accounts.begin(), accounts.end(), [](const auto& a, const auto& b) {
+        return std::lexicographical_compare(
+            a.first.begin(), a.first.end(), b.first.begin(), b.first.end(), [](char x, char y) {
+                return static_cast<uint8_t>(asciiLower(x)) < static_cast<uint8_t>(asciiLower(y));
+            });
+    });
+    for (const auto& [name, id] : accounts)
+        listAddUser(name.c_str(), id);
 }

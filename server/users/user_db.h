@@ -1,6 +1,7 @@
-// The account file "bbsusers.dat" and the forbidden names in "badnames.txt". Nothing is cached:
-// every operation scans the file under the user database lock, so each lookup sees every change
-// already written. Names are compared ignoring ASCII case; passwords are never compared here.
+// The account file "bbsusers.dat" and the forbidden names in "badnames.txt". Every operation
+// reads the file under the user database lock, so each lookup sees every change already written;
+// only where each name's record lies is remembered, so a lookup reads one record, not the file.
+// Names are compared ignoring ASCII case; passwords are never compared here.
 #pragma once
 
 #include <cstddef>

@@ -3,9 +3,13 @@
 #include "server/users/user_db.h"
 #include "server/users/user_list.h"
 #include "support/test_support.h"
+#include "user_file_text.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstring>
 
 #include <string>
 #include <utility>
@@ -14,25 +18,10 @@
 using ovtest::fileSizeOf;
 using ovtest::readFile;
 using ovtest::writeFile;
+using usertest::header;
+using usertest::record;
 
 namespace {
-
-std::string header(uint32_t nextId) {
-    std::string h("\x0D\x0A\x1A\x00", 4);
-    uint8_t n[4];
-    storeLe32(n, nextId);
-    return h + std::string(reinterpret_cast<char*>(n), 4);
-}
-
-std::string record(uint32_t id, const char* name, const char* password = "") {
-    UserRecord rec;
-    rec.id = id;
-    std::snprintf(rec.loginName, sizeof rec.loginName, "%s", name);
-    std::snprintf(rec.password, sizeof rec.password, "%s", password);
-    uint8_t bytes[UserRecordSize];
-    encodeUserRecord(rec, bytes);
-    return std::string(reinterpret_cast<char*>(bytes), UserRecordSize);
-}
 
 // What the user editor would see.
 std::vector<std::pair<std::string, uint32_t>> added;
@@ -311,4 +300,16 @@ TEST_F(UserDb, FailedWritesReportFailureAndAnnounceNothing) {
     EXPECT_FALSE(addUserReserved(rec, "kate"));
     EXPECT_FALSE(isUserReserved("kate"));
     EXPECT_TRUE(added.empty());
+}
+
+TEST_F(UserDb, LoadUserListAnnouncesInNameOrder) {
+    std::string content = header(5);
+    const char* names[] = {"mike", "Alfa", "zulu", "", "bravo"};
+    for (uint32_t i = 0; i < 5; ++i)
+        content += record(names[i][0] ? i : FreeUserId, names[i]);
+    writeFile("bbsusers.dat", content);
+    loadUserList();
+    std::vector<std::pair<std::string, uint32_t>> expected = {
+        {"Alfa", 1}, {"bravo", 4}, {"mike", 0}, {"zulu", 2}};
+    EXPECT_EQ(expected, added);
 }
