@@ -78,6 +78,9 @@ loadOvhost() { # kind(plain|ansi) names run
     work="$build/work-$1"
     rm -rf "$work" && mkdir -p "$work"
     "$bin/ovprep" "$work" --port "$port" --callers "$callers" --accounts "$accounts" >/dev/null
+    # The prepared files reach the disk first, so the server's first write-through writes do not
+    # queue behind their write-back.
+    sync
     (cd "$work" && OVHOST_CONSOLE=127.0.0.1:0 exec "$ovhost") >"$out/$label.log" 2>&1 &
     pid=$!
     if ! waitListening "$port" "$pid"; then

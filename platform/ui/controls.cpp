@@ -66,9 +66,10 @@ int insertItem(Control& c, int index, const char* text) {
 int addItem(Control& c, const char* text) {
     std::string t = text ? text : "";
     int index = int(c.items.size());
-    if (c.style & OV_SORT) {
-        // Behind any equal text, as a sorted list box adds; a binary search, since lists such as
-        // the user list hold tens of thousands of entries.
+    // Behind any equal text, as a sorted list box adds. Lists such as the user list hold tens of
+    // thousands of entries and are mostly filled in order: the end is tried first, then a
+    // binary search.
+    if ((c.style & OV_SORT) && !c.items.empty() && compareNoCase(c.items.back().text, t) > 0) {
         auto at = std::upper_bound(c.items.begin(), c.items.end(), t,
                                    [](const std::string& x, const ListItem& item) {
                                        return compareNoCase(x, item.text) < 0;

@@ -17,6 +17,10 @@ TEST_F(Controls, SortedListBoxWithItemDataAndExactFind) {
         order.push_back(text);
     }
     EXPECT_EQ(order, (std::vector<std::string>{"Alpha", "ALPHA", "bravo", "charlie", "mike"}));
+    // Equal to the last entry: behind it, like any equal entry.
+    ASSERT_EQ(ovListAddString(dlg, kSortedList, "MIKE"), 5);
+    ASSERT_GT(ovListGetText(dlg, kSortedList, 4, text, sizeof text), 0);
+    EXPECT_STREQ(text, "mike");
     int charlie = ovListFindStringExact(dlg, kSortedList, -1, "CHARLIE");
     ASSERT_EQ(charlie, 3);
     ASSERT_TRUE(ovListSetItemData(dlg, kSortedList, charlie, 1234));
