@@ -65,3 +65,44 @@ TEST_F(UserDbConcurrency, ParallelCreatorsGetDistinctIdsAndOneWinsASharedName) {
     EXPECT_EQ(UserFileHeaderSize + (Threads * PerThread + 1) * UserRecordSize,
               ovtest::fileSizeOf("bbsusers.dat"));
 }
+
+// Accounts come and go while others are read and written: every reader sees its own last write,
+// and a deleted name is never found with another account's record.
+TEST_F(UserDbConcurrency, LookupsStayExactWhileAccountsComeAndGo) {
+    constexpr int Readers = 3;
+    constexpr int Rounds = 60;
+    std::atomic<int> failures{0};
+    for (int t = 0; t < Readers; ++t) {
+        UserRecord rec;
+        ASSERT_TRUE(addUser(rec, ("reader" + std::to_string(t)).c_str()));
+    }
+    std::vector<std::thread> workers;
+    workers.emplace_back([&] {
+        for (int i = 0; i < Rounds; ++i) {
+            std::string name = "churn" + std::to_string(i % 5);
+            UserRecord rec, found;
+            if (addUser(rec, name.c_str())) {
+                if (!findUser(found, name.c_str()) || found.id != rec.id) ++failures;
+                if (!deleteUser(name.c_str())) ++failures;
+            }
+            if (findUser(found, name.c_str())) ++failures;
+        }
+    });
+    for (int t = 0; t < Readers; ++t) {
+        workers.emplace_back([&, t] {
+            std::string name = "reader" + std::to_string(t);
+            UserRecord rec;
+            for (int i = 0; i < Rounds; ++i) {
+                if (!findUser(rec, name.c_str()) || rec.loginCount != static_cast<uint32_t>(i)) {
+                    ++failures;
+                    return;
+                }
+                ++rec.loginCount;
+                if (!updateUser(rec)) ++failures;
+            }
+        });
+    }
+    for (auto& w : workers)
+        w.join();
+    EXPECT_EQ(0, failures.load());
+}
