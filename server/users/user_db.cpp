@@ -215,10 +215,9 @@ bool overwriteAccount(const char* name, const uint8_t bytes[UserRecordSize]) {
     if (!ok) {
         // A write that failed half-way may have left anything at that position.
         if (exists) dropIndex();
-    } else if (nameHash(reinterpret_cast<const char*>(bytes + NameOffset), NameFieldSize) !=
-               nameHash(name, std::strlen(name))) {
-        // A deleted account (or a renamed one) is no longer where the index says; the scan
-        // will find where its name is now.
+    } else if (!nameFieldEquals(bytes + NameOffset, name)) {
+        // A deleted account is no longer where the index says; a scan finds any other record
+        // of its name.
         nameIndex.offsets.erase(nameHash(name, std::strlen(name)));
     }
     if (ok) restampIndex(file);
