@@ -1,7 +1,7 @@
 #include "bench/bench_data.h"
 
 #include "server/areas/area_tree.h"
-#include "server/preferences/record_codec.h"
+#include "server/base/record_codec.h"
 #include "server/users/user_db.h"
 
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 #include "server/areas/area_text.h"
 
 #include "server/areas/area_tree.h"
-#include "server/preferences/file_helpers.h"
+#include "server/base/file_helpers.h"
 
 #include "ovui.h"
 

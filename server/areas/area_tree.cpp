@@ -1,6 +1,6 @@
 #include "server/areas/area_tree.h"
 
-#include "server/preferences/record_codec.h"
+#include "server/base/record_codec.h"
 
 #include <algorithm>
 #include <filesystem>

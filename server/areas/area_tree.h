@@ -3,7 +3,7 @@
 // tree. Callers work on copies; every operation holds the area lock for its whole duration.
 #pragma once
 
-#include "server/preferences/file_helpers.h"
+#include "server/base/file_helpers.h"
 
 #include <cstddef>
 #include <cstdint>

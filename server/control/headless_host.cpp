@@ -9,10 +9,10 @@
 
 #include "server/connections/telnet_listener.h"
 #include "server/control/app_state.h"
-#include "server/control/session_list.h"
-#include "server/control/session_threads.h"
-#include "server/control/tray.h"
 #include "server/preferences/preferences.h"
+#include "server/sessions/session_list.h"
+#include "server/sessions/session_threads.h"
+#include "server/sysop/tray.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 #include "platform/console/console.h"
 #include "server/control/app_state.h"
-#include "server/control/main_window_resources.h"
+#include "server/sysop/main_window_resources.h"
 
 namespace {
 

@@ -13,12 +13,12 @@
 #include "server/areas/area_tree.h"
 #include "server/connections/telnet_listener.h"
 #include "server/control/app_state.h"
-#include "server/control/main_window.h"
-#include "server/control/main_window_resources.h"
 #include "server/control/modem_hooks.h"
-#include "server/control/session_list.h"
 #include "server/plugins/plugin_registry.h"
 #include "server/preferences/preferences.h"
+#include "server/sessions/session_list.h"
+#include "server/sysop/main_window.h"
+#include "server/sysop/main_window_resources.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include "server/log/event_log.h"
 
+#include "server/base/file_helpers.h"
+#include "server/base/time_text.h"
 #include "server/connections/connection.h"
-#include "server/preferences/file_helpers.h"
 #include "server/preferences/preferences.h"
-#include "server/sessions/time_text.h"
 
 #include <cstdio>
 #include <cstring>

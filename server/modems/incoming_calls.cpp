@@ -7,10 +7,10 @@
 #include <system_error>
 #include <thread>
 
-#include "server/control/session_threads.h"
 #include "server/modems/modem_state.h"
 #include "server/modems/tapi_binding.h"
 #include "server/preferences/preferences.h"
+#include "server/sessions/session_threads.h"
 
 namespace modems {
 

@@ -1,7 +1,7 @@
 #include "server/preferences/preferences.h"
 
-#include "server/preferences/file_helpers.h"
-#include "server/preferences/record_codec.h"
+#include "server/base/file_helpers.h"
+#include "server/base/record_codec.h"
 
 #include <array>
 #include <cstring>

@@ -2,13 +2,13 @@
 
 #include "server/areas/area_text.h"
 #include "server/areas/area_tree.h"
+#include "server/base/time_text.h"
 #include "server/connections/connection.h"
-#include "server/control/session_list.h"
 #include "server/log/event_log.h"
 #include "server/plugins/plugin_host.h"
 #include "server/preferences/preferences.h"
+#include "server/sessions/session_list.h"
 #include "server/sessions/terminal.h"
-#include "server/sessions/time_text.h"
 #include "server/users/user_db.h"
 
 #include <cstring>

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "server/base/file_helpers.h"
 #include "server/connections/connection.h"
-#include "server/preferences/file_helpers.h"
 #include "server/preferences/preferences.h"
 #include "server/users/user_db.h"
 

@@ -5,11 +5,11 @@
 #include <thread>
 
 #include "server/connections/connection.h"
-#include "server/control/session_list.h"
 #include "server/log/event_log.h"
 #include "server/preferences/preferences.h"
 #include "server/sessions/navigation.h"
 #include "server/sessions/new_account.h"
+#include "server/sessions/session_list.h"
 #include "server/users/user_db.h"
 
 namespace {

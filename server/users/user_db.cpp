@@ -1,10 +1,10 @@
 #include "server/users/user_db.h"
 
-#include "server/preferences/file_helpers.h"
+#include "server/base/file_helpers.h"
+#include "server/base/offset_table.h"
+#include "server/base/record_codec.h"
+#include "server/base/time_text.h"
 #include "server/preferences/preferences.h"
-#include "server/preferences/record_codec.h"
-#include "server/sessions/time_text.h"
-#include "server/users/offset_table.h"
 #include "server/users/user_list.h"
 
 #include <algorithm>

@@ -4,8 +4,8 @@
 // than when it was idle.
 #include "ovhost_process.h"
 
+#include "server/base/record_codec.h"
 #include "server/preferences/preferences.h"
-#include "server/preferences/record_codec.h"
 #include "server/users/user_db.h"
 
 #include <arpa/inet.h>

@@ -6,11 +6,11 @@
 #include "plugins/pagepeek/pagepeek.h"
 #include "plugins/ttypick/ttypick.h"
 #include "server/areas/area_tree.h"
+#include "server/base/file_helpers.h"
+#include "server/base/record_codec.h"
 #include "server/log/event_log.h"
 #include "server/plugins/plugin_file.h"
-#include "server/preferences/file_helpers.h"
 #include "server/preferences/preferences.h"
-#include "server/preferences/record_codec.h"
 #include "server/users/user_db.h"
 
 #include <cstdio>

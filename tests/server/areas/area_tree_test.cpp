@@ -1,5 +1,5 @@
 #include "server/areas/area_tree.h"
-#include "server/preferences/record_codec.h"
+#include "server/base/record_codec.h"
 #include "support/test_support.h"
 
 #include <csignal>

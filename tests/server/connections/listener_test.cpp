@@ -15,10 +15,10 @@
 #include "ovui_driver.h"
 #include "server/connections/telnet_listener.h"
 #include "server/control/headless_host.h"
-#include "server/control/session_list.h"
-#include "server/control/session_threads.h"
-#include "server/control/tray.h"
 #include "server/preferences/preferences.h"
+#include "server/sessions/session_list.h"
+#include "server/sessions/session_threads.h"
+#include "server/sysop/tray.h"
 #include "support/test_support.h"
 
 namespace {

@@ -1,9 +1,9 @@
 // The four configuration dialogs opened from File > Configure, driven as the sysop would.
 #include "server_harness.h"
 
-#include "server/control/main_window_resources.h"
-#include "server/preferences/config_dialogs.h"
 #include "server/preferences/preferences.h"
+#include "server/sysop/config_dialogs.h"
+#include "server/sysop/main_window_resources.h"
 
 namespace {
 

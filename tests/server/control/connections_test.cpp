@@ -3,9 +3,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "server/control/connections_dialog.h"
-#include "server/control/main_window_resources.h"
-#include "server/control/session_list.h"
+#include "server/sessions/session_list.h"
+#include "server/sysop/connections_dialog.h"
+#include "server/sysop/main_window_resources.h"
 
 namespace {
 

@@ -10,11 +10,11 @@
 #include "server/areas/area_tree.h"
 #include "server/connections/telnet_listener.h"
 #include "server/control/app_state.h"
-#include "server/control/main_window_resources.h"
 #include "server/control/startup.h"
-#include "server/control/tray.h"
 #include "server/plugins/plugin_registry.h"
 #include "server/preferences/preferences.h"
+#include "server/sysop/main_window_resources.h"
+#include "server/sysop/tray.h"
 #include "server/users/user_db.h"
 
 namespace {

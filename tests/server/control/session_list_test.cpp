@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "server/connections/tcp_connection.h"
-#include "server/control/session_list.h"
+#include "server/sessions/session_list.h"
 #include "support/test_support.h"
 
 namespace {

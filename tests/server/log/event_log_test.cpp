@@ -1,8 +1,8 @@
+#include "server/base/file_helpers.h"
+#include "server/base/time_text.h"
 #include "server/connections/tcp_connection.h"
 #include "server/log/event_log.h"
-#include "server/preferences/file_helpers.h"
 #include "server/preferences/preferences.h"
-#include "server/sessions/time_text.h"
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>

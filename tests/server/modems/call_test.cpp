@@ -5,10 +5,10 @@
 
 #include "modem_harness.h"
 #include "server/connections/connection.h"
-#include "server/control/session_list.h"
 #include "server/modems/modems.h"
 #include "server/modems/tapi_binding.h"
 #include "server/preferences/preferences.h"
+#include "server/sessions/session_list.h"
 
 using namespace modemtest;
 

@@ -8,9 +8,9 @@
 
 #include "ovui.h"
 #include "ovui_driver.h"
-#include "server/control/session_list.h"
 #include "server/modems/modems.h"
 #include "server/preferences/preferences.h"
+#include "server/sessions/session_list.h"
 #include "server/users/user_db.h"
 
 namespace modemtest {

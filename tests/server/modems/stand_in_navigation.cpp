@@ -3,9 +3,9 @@
 #include <string>
 
 #include "server/connections/connection.h"
-#include "server/control/session_list.h"
 #include "server/log/event_log.h"
 #include "server/sessions/navigation.h"
+#include "server/sessions/session_list.h"
 
 void browseAreas(Connection& c, const char* loginName) {
     logLogin(c, loginName);

@@ -1,4 +1,4 @@
-#include "server/preferences/record_codec.h"
+#include "server/base/record_codec.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "server/control/tray.h"
+#include "server/sysop/tray.h"
 #include "session_harness.h"
 
 using namespace sesstest;

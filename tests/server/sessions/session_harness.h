@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "server/control/session_list.h"
-#include "server/control/session_threads.h"
 #include "server/preferences/preferences.h"
+#include "server/sessions/session_list.h"
+#include "server/sessions/session_threads.h"
 #include "server/users/user_db.h"
 #include "support/test_support.h"
 

@@ -1,9 +1,9 @@
 // Stand-in for area navigation in the login tests: logs the login like the real one, shows
 // whom it was handed, and waits for Q to log off.
 #include "server/connections/connection.h"
-#include "server/control/session_list.h"
 #include "server/log/event_log.h"
 #include "server/sessions/navigation.h"
+#include "server/sessions/session_list.h"
 
 #include <string>
 

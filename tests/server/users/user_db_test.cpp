@@ -1,5 +1,5 @@
+#include "server/base/record_codec.h"
 #include "server/preferences/preferences.h"
-#include "server/preferences/record_codec.h"
 #include "server/users/user_db.h"
 #include "server/users/user_list.h"
 #include "support/test_support.h"

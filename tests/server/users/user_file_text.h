@@ -1,7 +1,7 @@
 // Builds the bytes of "bbsusers.dat" for tests that write the file as another program would.
 #pragma once
 
-#include "server/preferences/record_codec.h"
+#include "server/base/record_codec.h"
 #include "server/users/user_db.h"
 
 #include <cstdio>

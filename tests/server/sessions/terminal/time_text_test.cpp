@@ -1,4 +1,4 @@
-#include "server/sessions/time_text.h"
+#include "server/base/time_text.h"
 
 #include <gtest/gtest.h>
 

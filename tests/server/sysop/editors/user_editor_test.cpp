@@ -1,8 +1,8 @@
 // The user editor in the main window: showing, saving, deleting and creating accounts.
 #include "editor_fixture.h"
 
-#include "server/control/main_window_resources.h"
-#include "server/sessions/time_text.h"
+#include "server/base/time_text.h"
+#include "server/sysop/main_window_resources.h"
 #include "server/users/user_db.h"
 
 #include <atomic>

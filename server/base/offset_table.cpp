@@ -1,4 +1,4 @@
-#include "server/users/offset_table.h"
+#include "server/base/offset_table.h"
 
 #include <new>
 

@@ -1,4 +1,4 @@
-#include "server/preferences/config_dialogs.h"
+#include "server/sysop/config_dialogs.h"
 
 #include <cstdint>
 #include <cstdlib>

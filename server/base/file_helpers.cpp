@@ -1,4 +1,4 @@
-#include "server/preferences/file_helpers.h"
+#include "server/base/file_helpers.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "server/control/session_threads.h"
+#include "server/sessions/session_threads.h"
 
 #include <unistd.h>
 

@@ -1,8 +1,8 @@
-#include "server/plugins/plugin_dialogs.h"
+#include "server/sysop/plugin_dialogs.h"
 
 #include "server/control/app_state.h"
-#include "server/control/main_window_resources.h"
 #include "server/plugins/plugin_registry.h"
+#include "server/sysop/main_window_resources.h"
 
 #include <new>
 #include <string>

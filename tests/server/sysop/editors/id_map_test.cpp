@@ -1,5 +1,5 @@
 // IdMap: defaults, pages made on the first store and freed when empty again.
-#include "server/areas/id_map.h"
+#include "server/sysop/id_map.h"
 
 #include <gtest/gtest.h>
 

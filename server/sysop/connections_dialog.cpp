@@ -1,10 +1,10 @@
-#include "server/control/connections_dialog.h"
+#include "server/sysop/connections_dialog.h"
 
 #include <iterator>
 
 #include "server/connections/connection.h"
 #include "server/control/app_state.h"
-#include "server/control/session_list.h"
+#include "server/sessions/session_list.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 
 #include "plugin_test_support.h"
 #include "server/areas/area_tree.h"
-#include "server/control/main_window_resources.h"
 #include "server/plugins/plugin_registry.h"
+#include "server/sysop/main_window_resources.h"
 #include "server/users/user_db.h"
 
 namespace {

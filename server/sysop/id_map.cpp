@@ -1,4 +1,4 @@
-#include "server/areas/id_map.h"
+#include "server/sysop/id_map.h"
 
 #include <atomic>
 #include <new>

@@ -1,4 +1,4 @@
-#include "server/control/main_window_resources.h"
+#include "server/sysop/main_window_resources.h"
 
 #include <iterator>
 

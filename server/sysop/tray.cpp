@@ -1,4 +1,4 @@
-#include "server/control/tray.h"
+#include "server/sysop/tray.h"
 
 #include <cstdio>
 #include <cstring>

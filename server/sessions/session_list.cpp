@@ -1,15 +1,15 @@
-#include "server/control/session_list.h"
+#include "server/sessions/session_list.h"
 
 #include <chrono>
 #include <cstring>
 #include <new>
 #include <thread>
 
+#include "server/base/time_text.h"
 #include "server/connections/connection.h"
-#include "server/control/tray.h"
 #include "server/log/event_log.h"
 #include "server/preferences/preferences.h"
-#include "server/sessions/time_text.h"
+#include "server/sysop/tray.h"
 
 namespace {
 

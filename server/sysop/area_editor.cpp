@@ -1,11 +1,11 @@
-#include "server/areas/area_editor.h"
+#include "server/sysop/area_editor.h"
 
 #include "server/areas/area_text.h"
 #include "server/areas/area_tree.h"
-#include "server/areas/id_map.h"
 #include "server/control/app_state.h"
-#include "server/control/main_window_resources.h"
 #include "server/plugins/plugin_registry.h"
+#include "server/sysop/id_map.h"
+#include "server/sysop/main_window_resources.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,8 +1,8 @@
-#include "server/users/user_editor.h"
+#include "server/sysop/user_editor.h"
 
+#include "server/base/time_text.h"
 #include "server/control/app_state.h"
-#include "server/control/main_window_resources.h"
-#include "server/sessions/time_text.h"
+#include "server/sysop/main_window_resources.h"
 #include "server/users/user_db.h"
 #include "server/users/user_list.h"
 

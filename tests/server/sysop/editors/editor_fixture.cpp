@@ -1,15 +1,15 @@
 #include "editor_fixture.h"
 
-#include "server/areas/area_editor.h"
 #include "server/areas/area_tree.h"
 #include "server/control/app_state.h"
-#include "server/control/main_window.h"
-#include "server/control/main_window_resources.h"
-#include "server/plugins/plugin_dialogs.h"
 #include "server/plugins/plugin_registry.h"
 #include "server/preferences/preferences.h"
+#include "server/sysop/area_editor.h"
+#include "server/sysop/main_window.h"
+#include "server/sysop/main_window_resources.h"
+#include "server/sysop/plugin_dialogs.h"
+#include "server/sysop/user_editor.h"
 #include "server/users/user_db.h"
-#include "server/users/user_editor.h"
 #include "server/users/user_list.h"
 
 #include <atomic>

@@ -1,24 +1,24 @@
-#include "server/control/main_window.h"
+#include "server/sysop/main_window.h"
 
 #include <cstdio>
 #include <iterator>
 
-#include "server/areas/area_editor.h"
 #include "server/areas/area_tree.h"
 #include "server/connections/telnet_listener.h"
 #include "server/control/app_state.h"
-#include "server/control/connections_dialog.h"
-#include "server/control/main_window_resources.h"
 #include "server/control/modem_hooks.h"
-#include "server/control/session_list.h"
-#include "server/control/session_threads.h"
-#include "server/control/tray.h"
-#include "server/plugins/plugin_dialogs.h"
 #include "server/plugins/plugin_registry.h"
-#include "server/preferences/config_dialogs.h"
 #include "server/preferences/preferences.h"
+#include "server/sessions/session_list.h"
+#include "server/sessions/session_threads.h"
+#include "server/sysop/area_editor.h"
+#include "server/sysop/config_dialogs.h"
+#include "server/sysop/connections_dialog.h"
+#include "server/sysop/main_window_resources.h"
+#include "server/sysop/plugin_dialogs.h"
+#include "server/sysop/tray.h"
+#include "server/sysop/user_editor.h"
 #include "server/users/user_db.h"
-#include "server/users/user_editor.h"
 
 namespace {
 

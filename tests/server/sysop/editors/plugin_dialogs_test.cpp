@@ -3,10 +3,10 @@
 #include "editor_fixture.h"
 
 #include "plugin_test_support.h"
-#include "server/control/main_window_resources.h"
-#include "server/plugins/plugin_dialogs.h"
 #include "server/plugins/plugin_registry.h"
 #include "server/plugins/plugin_session.h"
+#include "server/sysop/main_window_resources.h"
+#include "server/sysop/plugin_dialogs.h"
 
 #include <filesystem>
 
