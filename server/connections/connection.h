@@ -12,6 +12,10 @@ constexpr uint32_t LineBufferSize = 256; // 255 characters and a NUL
 
 class Connection {
 public:
+    // What the caller's terminal shows: the DOS code page byte for byte, or UTF-8, translated
+    // here both ways so that everything above this layer keeps working in code page 437.
+    enum class Charset { Cp437, Utf8 };
+
     Connection(int handle, bool isNetwork);
     virtual ~Connection();
     Connection(const Connection&) = delete;
@@ -39,6 +43,10 @@ public:
     void holdOutput();
     // Sends what was gathered and stops gathering; false when that send failed.
     [[nodiscard]] bool releaseOutput();
+
+    // Takes effect with the next write and the next byte read.
+    void setCharset(Charset charset) { charset_ = charset; }
+    Charset charset() const { return charset_; }
 
     bool timedOut() const { return timedOut_; }
     uint32_t id() const { return id_; }
@@ -79,6 +87,7 @@ private:
     bool holding_ = false;
     bool timedOut_ = false;
     bool echo_ = false;
+    Charset charset_ = Charset::Cp437;
     const bool isNetwork_;
     const int handle_;
 };
