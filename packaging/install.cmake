@@ -17,7 +17,7 @@ install(TARGETS jotbox ttypick pagepeek LIBRARY DESTINATION lib/ovhost)
 install(TARGETS ovhost-firstrun RUNTIME DESTINATION lib/ovhost)
 
 install(FILES ${CMAKE_SOURCE_DIR}/sdk/ovbbs.h ${CMAKE_SOURCE_DIR}/sdk/ovtypes.h
-              ${CMAKE_SOURCE_DIR}/sdk/ovui.h
+              ${CMAKE_SOURCE_DIR}/sdk/ovui.h ${CMAKE_SOURCE_DIR}/sdk/ovplugin.h
         DESTINATION include/ovhost)
 install(FILES ${_ov_pkg}/ovtapi.conf.sample DESTINATION share/doc/ovhost)
 install(FILES ${CMAKE_SOURCE_DIR}/platform/telephony/README.md DESTINATION share/doc/ovhost

@@ -2,6 +2,7 @@
 // dialog and the memo session.
 #define OVBBS_PLUGIN
 #include "jotbox.h"
+#include "ovplugin.h"
 #include "ovui.h"
 
 #include <cstdio>
@@ -100,30 +101,6 @@ INT_PTR configProc(HWND dlg, UINT message, WPARAM wParam, LPARAM) {
     return FALSE;
 }
 
-bool isWindowMenu(const char* text) {
-    const char* want = "&WINDOW";
-    for (; *text && *want; ++text, ++want) {
-        char c = *text;
-        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-        if (c != *want) return false;
-    }
-    return *text == '\0' && *want == '\0';
-}
-
-HMENU findTargetMenu(HMENU bar) {
-    int position = 2; // where "&Window" usually sits
-    char text[256];
-    for (int i = 0;
-         ovGetMenuString(bar, static_cast<UINT>(i), text, sizeof text, MF_BYPOSITION) > 0; ++i) {
-        if (isWindowMenu(text)) {
-            position = i;
-            break;
-        }
-    }
-    HMENU sub = ovGetSubMenu(bar, position);
-    return sub ? sub : bar;
-}
-
 } // namespace
 
 extern "C" {
@@ -145,7 +122,7 @@ BOOL BBSStartup(HWND mainWindow, HMENU mainMenu, BOOL, BOOL, UINT* nextMenuComma
     if (!services) return 0;
     if (services->version == BBS_HOST_VERSION) {
         if (nextMenuCommandId) {
-            MenuCommands added{findTargetMenu(mainMenu), *nextMenuCommandId,
+            MenuCommands added{ovFindWindowMenu(mainMenu), *nextMenuCommandId,
                                *nextMenuCommandId + 1};
             *nextMenuCommandId += 2;
             if (added.menu) {

@@ -1,4 +1,5 @@
 #include "jotbox.h"
+#include "ovplugin.h"
 
 #include <cstdio>
 #include <cstring>
@@ -10,14 +11,10 @@ constexpr unsigned char CtrlC = 0x03;
 constexpr unsigned char Backspace = 0x08;
 constexpr unsigned char Enter = 0x0D;
 
-bool sendText(const HostServices& host, void* session, const char* text) {
-    return host.write(session, text, static_cast<DWORD>(std::strlen(text))) != 0;
-}
-
 bool sendFramed(const HostServices& host, void* session, const char* text) {
     char framed[TextField + 8];
     std::snprintf(framed, sizeof framed, "\r\n%s\r\n", text);
-    return sendText(host, session, framed);
+    return ovCallerWriteText(&host, session, framed);
 }
 
 } // namespace
@@ -33,19 +30,19 @@ BOOL runSession(const HostServices& host, void* session, DWORD* endSession) {
     // A full memo waits for Enter (or an edit) rather than being dropped unseen.
     while (ok && !entered && !cancelled) {
         unsigned char c = 0;
-        ok = host.read(session, &c, 1) != 0;
+        ok = ovCallerRead(&host, session, &c, 1);
         if (!ok) break;
         if (c >= 0x20 && c <= 0x7E) {
             if (length < MaxMemo) {
                 memo[length++] = static_cast<char>(c);
-                ok = host.write(session, &c, 1) != 0;
+                ok = ovCallerWrite(&host, session, &c, 1);
             }
         } else if (c == CtrlC) {
             cancelled = true;
         } else if (c == Backspace) {
             if (length > 0) {
                 memo[--length] = '\0';
-                ok = host.write(session, "\b \b", 3) != 0;
+                ok = ovCallerWriteText(&host, session, "\b \b");
             }
         } else if (c == Enter) {
             entered = true;

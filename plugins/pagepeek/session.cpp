@@ -1,3 +1,4 @@
+#include "ovplugin.h"
 #include "pagepeek.h"
 
 #include <fcntl.h>
@@ -19,14 +20,6 @@ constexpr unsigned char CtrlC = 0x03;
 constexpr char Reset[] = "\x1b[0m";
 constexpr char Clear[] = "\x1b[2J\x1b[1;1H";
 constexpr char Status[] = "\x1b[23;1H\x1b[7m";
-
-bool send(const HostServices& host, void* session, const void* bytes, size_t length) {
-    return host.write(session, bytes, static_cast<DWORD>(length)) != 0;
-}
-
-bool sendText(const HostServices& host, void* session, const char* text) {
-    return send(host, session, text, std::strlen(text));
-}
 
 // Only regular files are shown: a directory or a pipe named by the argument is no file to page
 // (and opening a pipe without O_NONBLOCK would wait for a writer).
@@ -69,9 +62,9 @@ BOOL runSession(const HostServices& host, void* session, DWORD* endSession) {
         const uint64_t total =
             fstat(fileno(file), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
         uint64_t position = 0;
-        if (ansi) ok = sendText(host, session, Reset);
+        if (ansi) ok = ovCallerWriteText(&host, session, Reset);
         while (ok && position < total) {
-            if (ansi) ok = sendText(host, session, Clear);
+            if (ansi) ok = ovCallerWriteText(&host, session, Clear);
             if (!ok) break;
 
             unsigned char page[PageBytes];
@@ -97,11 +90,13 @@ BOOL runSession(const HostServices& host, void* session, DWORD* endSession) {
             char status[MoreField + 64];
             formatStatus(status, sizeof status, more.text, position, total);
             unsigned char key = 0;
-            ok = (count == 0 || send(host, session, page, count)) &&
-                 sendText(host, session, ansi ? Status : "\r\n") &&
-                 sendText(host, session, status) && host.read(session, &key, 1) != 0 &&
-                 (!ansi || sendText(host, session, Reset)) && sendText(host, session, "\r\n") &&
-                 sendText(host, session, "\r\n");
+            ok = (count == 0 || ovCallerWrite(&host, session, page, count)) &&
+                 ovCallerWriteText(&host, session, ansi ? Status : "\r\n") &&
+                 ovCallerWriteText(&host, session, status) &&
+                 ovCallerRead(&host, session, &key, 1) &&
+                 (!ansi || ovCallerWriteText(&host, session, Reset)) &&
+                 ovCallerWriteText(&host, session, "\r\n") &&
+                 ovCallerWriteText(&host, session, "\r\n");
             if (key == Esc || key == CtrlC) position = total;
         }
         std::fclose(file);

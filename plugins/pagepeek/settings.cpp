@@ -1,8 +1,5 @@
+#include "ovplugin.h"
 #include "pagepeek.h"
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <cinttypes>
 #include <cstdio>
@@ -14,24 +11,6 @@ namespace {
 
 std::mutex settingsLock;
 MoreText moreInForce = makeMoreText(DefaultMore);
-
-bool writeAll(int fd, const void* buffer, size_t n) {
-    const auto* at = static_cast<const char*>(buffer);
-    while (n > 0) {
-        ssize_t put = write(fd, at, n);
-        if (put <= 0) return false;
-        at += put;
-        n -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
-void syncDirectory() {
-    int dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return;
-    fsync(dir);
-    close(dir);
-}
 
 } // namespace
 
@@ -54,16 +33,8 @@ void setCurrentMoreText(const MoreText& more) {
 
 MoreText loadSettingsFile() {
     unsigned char bytes[MoreField - 1];
-    size_t got = 0;
-    int fd = open(SettingsFile, O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        while (got < sizeof bytes) {
-            ssize_t n = read(fd, bytes + got, sizeof bytes - got);
-            if (n <= 0) break;
-            got += static_cast<size_t>(n);
-        }
-        close(fd);
-    }
+    const ssize_t count = ovReadFile(SettingsFile, bytes, sizeof bytes);
+    const size_t got = count > 0 ? static_cast<size_t>(count) : 0;
     // The text runs up to the first control or non-ASCII byte.
     MoreText more{};
     size_t length = 0;
@@ -76,20 +47,8 @@ MoreText loadSettingsFile() {
 
 bool saveSettingsFile(const MoreText& more) {
     MoreText field = makeMoreText(more.text); // zero after the terminator
-    // Written beside and renamed over, so a reader sees the old or the new file, never a part.
-    const char* temp = "pagepeek.dat.new";
-    bool ok = false;
-    int fd = open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-        ok = flock(fd, LOCK_EX | LOCK_NB) == 0 && writeAll(fd, field.text, MoreField) &&
-             fsync(fd) == 0;
-        ok = close(fd) == 0 && ok;
-        ok = ok && rename(temp, SettingsFile) == 0;
-        if (ok) syncDirectory();
-    }
-    // A failed save leaves the previous file whole.
-    if (!ok) unlink(temp);
-    return ok;
+    // A reader sees the old or the new file, never a part; a failed save leaves the old whole.
+    return ovSaveFileAtomically(SettingsFile, field.text, MoreField);
 }
 
 void formatStatus(char* out, size_t size, const char* more, uint64_t position, uint64_t total) {

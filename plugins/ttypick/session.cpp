@@ -1,3 +1,4 @@
+#include "ovplugin.h"
 #include "ttypick.h"
 
 #include <cstdio>
@@ -20,11 +21,11 @@ BOOL runSession(const HostServices& host, void* session, DWORD* endSession) {
                       s.texts[CurrentlyUsing], ansi ? s.texts[AnsiTypeName] : s.texts[TextTypeName],
                       s.texts[SelectText], textKey, s.texts[TextOption], ansiKey,
                       s.texts[AnsiOption], s.texts[Question]);
-        ok = host.write(session, prompt, static_cast<DWORD>(std::strlen(prompt))) != 0;
+        ok = ovCallerWriteText(&host, session, prompt);
 
         unsigned char key = 0;
         while (ok) {
-            ok = host.read(session, &key, 1) != 0;
+            ok = ovCallerRead(&host, session, &key, 1);
             if (key >= 'a' && key <= 'z') key = static_cast<unsigned char>(key - 'a' + 'A');
             if (ok && (key == static_cast<unsigned char>(textKey) ||
                        key == static_cast<unsigned char>(ansiKey)))
@@ -36,7 +37,7 @@ BOOL runSession(const HostServices& host, void* session, DWORD* endSession) {
             (void)host.setValue(session, BBS_VALUE_ANSI_TERMINAL, &choice);
             char echo[4];
             std::snprintf(echo, sizeof echo, "%c\r\n", static_cast<char>(key));
-            ok = host.write(session, echo, 3) != 0;
+            ok = ovCallerWrite(&host, session, echo, 3);
         }
     }
     if (endSession) *endSession = ok ? 0 : 1;

@@ -1,10 +1,6 @@
+#include "ovplugin.h"
 #include "ttypick.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -23,35 +19,6 @@ constexpr const char* Defaults[TextCount] = {
     "ANSI escapes and DOS extended characters",
     "Which do you wish to use?",
 };
-
-bool readAll(int fd, void* buffer, size_t n) {
-    auto* at = static_cast<char*>(buffer);
-    while (n > 0) {
-        ssize_t got = read(fd, at, n);
-        if (got <= 0) return false;
-        at += got;
-        n -= static_cast<size_t>(got);
-    }
-    return true;
-}
-
-bool writeAll(int fd, const void* buffer, size_t n) {
-    const auto* at = static_cast<const char*>(buffer);
-    while (n > 0) {
-        ssize_t put = write(fd, at, n);
-        if (put <= 0) return false;
-        at += put;
-        n -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
-void syncDirectory() {
-    int dir = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir < 0) return;
-    fsync(dir);
-    close(dir);
-}
 
 } // namespace
 
@@ -93,11 +60,9 @@ void setCurrentSettings(const Settings& settings) {
 
 Settings loadSettingsFile() {
     unsigned char bytes[SettingsSize + 1];
-    int fd = open(SettingsFile, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return defaultSettings();
-    bool exact = readAll(fd, bytes, SettingsSize) && read(fd, bytes + SettingsSize, 1) == 0;
-    close(fd);
-    if (!exact) return defaultSettings();
+    // One byte more than the record tells a longer file from an exact one.
+    if (ovReadFile(SettingsFile, bytes, sizeof bytes) != static_cast<ssize_t>(SettingsSize))
+        return defaultSettings();
     Settings s{};
     for (size_t i = 0; i < TextCount; ++i) {
         std::memcpy(s.texts[i], bytes + i * TextField, TextField);
@@ -115,21 +80,9 @@ bool saveSettingsFile(const Settings& settings) {
     bytes[TextCount * TextField] = static_cast<unsigned char>(settings.textKey);
     bytes[TextCount * TextField + 1] = static_cast<unsigned char>(settings.ansiKey);
 
-    // Written beside and renamed over, so a reader sees the old or the new file, never a part.
-    const char* temp = "ttypick.dat.new";
-    bool ok = false;
-    int fd = open(temp, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd >= 0) {
-        ok = flock(fd, LOCK_EX | LOCK_NB) == 0 && writeAll(fd, bytes, SettingsSize) &&
-             fsync(fd) == 0;
-        ok = close(fd) == 0 && ok;
-        ok = ok && rename(temp, SettingsFile) == 0;
-        if (ok) syncDirectory();
-    }
-    if (!ok) {
-        unlink(temp);
-        unlink(SettingsFile);
-    }
+    // A reader sees the old or the new file, never a part; after a failure the defaults apply.
+    const bool ok = ovSaveFileAtomically(SettingsFile, bytes, SettingsSize);
+    if (!ok) unlink(SettingsFile);
     return ok;
 }
 

@@ -2,6 +2,7 @@
  * Build it like any plug-in (see sdk/README.md); install it from the sysop's main window. */
 #define OVBBS_PLUGIN
 #include "ovbbs.h"
+#include "ovplugin.h"
 #include "ovui.h"
 
 #include <pthread.h>
@@ -61,15 +62,15 @@ BOOL BBSSession(void* session, DWORD areaId, DWORD userId, DWORD* endSession) {
     if (ok && !services.getValue(session, BBS_VALUE_LOGIN_NAME, name)) strcpy(name, "caller");
     if (ok) {
         snprintf(text, sizeof text, "\r\nHello, %s! Press a key.  ", name);
-        ok = services.write(session, text, (DWORD)strlen(text));
+        ok = ovCallerWriteText(&services, session, text);
     }
-    if (ok) ok = services.read(session, &key, 1);
+    if (ok) ok = ovCallerRead(&services, session, &key, 1);
     if (ok) {
         if (key >= 0x20 && key < 0x7F)
             snprintf(text, sizeof text, "You pressed %c.\r\n", key);
         else
             snprintf(text, sizeof text, "You pressed code %u.\r\n", key);
-        ok = services.write(session, text, (DWORD)strlen(text));
+        ok = ovCallerWriteText(&services, session, text);
     }
     /* A failed read or write means the caller is gone: ask the host to end the session. */
     *endSession = ok ? 0 : 1;

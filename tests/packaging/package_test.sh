@@ -100,7 +100,12 @@ for f in libovui.so libovtapi.so jotbox.so ttypick.so pagepeek.so; do
     expect "/usr/lib/ovhost/$f" 644 root:root
 done
 expect /usr/lib/ovhost/ovhost-firstrun 755 root:root
-for f in ovbbs.h ovtypes.h ovui.h; do expect "/usr/include/ovhost/$f" 644 root:root; done
+for f in ovbbs.h ovtypes.h ovui.h ovplugin.h; do expect "/usr/include/ovhost/$f" 644 root:root; done
+# A plug-in builds from the installed headers alone, against the installed libovui.so.
+check "the example plug-in builds from include/ovhost" gcc -std=gnu11 -shared -fPIC \
+    -fvisibility=hidden -Wall -Werror -I"$root/usr/include/ovhost" \
+    "$root/usr/share/doc/ovhost/examples/hello.c" -L"$root/usr/lib/ovhost" -l:libovui.so \
+    -pthread -Wl,--no-undefined -o "$work/hello.so"
 expect /usr/share/doc/ovhost/ovtapi.conf.sample 644 root:root
 expect /usr/share/doc/ovhost/MODEMS.md 644 root:root
 expect /usr/share/doc/ovhost/SDK.md 644 root:root
