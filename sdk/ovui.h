@@ -143,7 +143,7 @@ enum OvControlKind {
 #define OV_NUMBER 0x00000004u    /* edit: digits only */
 #define OV_UPPERCASE 0x00000008u /* edit, combo: typed letters become upper case */
 #define OV_LOWERCASE 0x00000010u /* edit, combo: typed letters become lower case */
-#define OV_PASSWORD 0x00000020u  /* edit: snapshots show '*' per character */
+#define OV_PASSWORD 0x00000020u  /* edit: write-only, snapshots never carry its text */
 #define OV_SORT 0x00000040u      /* list box, combo: sorted insert, case-insensitive */
 #define OV_NOTIFY 0x00000080u    /* list box: LBN_SELCHANGE / LBN_DBLCLK; static: BN_CLICKED */
 #define OV_TABSTOP 0x00000100u

@@ -110,7 +110,7 @@ json controlJson(const Window& w, const Control& c) {
     json j = {{"handle", c.handle},
               {"id", c.id},
               {"kind", kindName(c.kind)},
-              {"text", (c.style & OV_PASSWORD) ? std::string(c.text.size(), '*') : c.text},
+              {"text", (c.style & OV_PASSWORD) ? std::string() : c.text},
               {"x", c.x},
               {"y", c.y},
               {"cx", c.cx},
@@ -125,6 +125,8 @@ json controlJson(const Window& w, const Control& c) {
         break;
     case OV_EDIT:
         j["maxLength"] = c.limit;
+        // A password box is write-only: not even its length leaves the program.
+        if (c.style & OV_PASSWORD) j["filled"] = !c.text.empty();
         break;
     case OV_LISTBOX:
     case OV_COMBOBOX:

@@ -805,6 +805,14 @@
     if (input.value !== text) input.value = text;
   }
 
+  // A password box is write-only: the page never gets its text, only whether it holds any, so
+  // what it shows is only ever what the sysop typed here. The box empties when the program
+  // empties it (another account shown, say).
+  function syncPassword(view, cv, input, filled) {
+    if (filled || input.value === '' || cv.typed || pending(view.id, cv.id)) return;
+    input.value = '';
+  }
+
   function updateControl(view, cv, c) {
     const style = flagsOf(c.styles !== undefined ? c.styles : c.style, ST);
     cv.style = style;
@@ -841,7 +849,8 @@
         input.inputMode = style & ST.number ? 'numeric' : 'text';
         const limit = num(c.maxLength, num(c.limit));
         if (limit > 0) input.maxLength = limit; else input.removeAttribute('maxlength');
-        syncValue(view, cv, input, text);
+        if (style & ST.password) syncPassword(view, cv, input, c.filled !== false);
+        else syncValue(view, cv, input, text);
         break;
       }
       case 'listbox': {
@@ -1172,7 +1181,8 @@
   }
   function updateEditor(view, w) {
     const ed = w.editor || w;
-    const text = str(ed.text != null ? ed.text : ed.saved);
+    // A text area holds its line ends as LF; the file's CR LF are not a change.
+    const text = str(ed.text != null ? ed.text : ed.saved).replace(/\r\n?/g, '\n');
     if (!view.dirty && view.area.value !== text) view.area.value = text;
     setText(view.error, str(ed.error));
     view.error.hidden = !ed.error;

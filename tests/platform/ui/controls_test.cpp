@@ -86,7 +86,8 @@ TEST_F(Controls, EditsFilterWhatIsTyped) {
     EXPECT_STREQ(text, "fixed");
     ovGetDlgItemText(dlg, kPassword, text, sizeof text);
     EXPECT_STREQ(text, "hunter2");
-    EXPECT_EQ(controlJson(dlg, kPassword)["text"], "*******");
+    EXPECT_EQ(controlJson(dlg, kPassword)["text"], ""); // neither the text nor its length
+    EXPECT_TRUE(controlJson(dlg, kPassword)["filled"].get<bool>());
     EXPECT_EQ(ovuiSnapshotJson().find("hunter2"), std::string::npos);
     auto changes = eventsOf(WM_COMMAND);
     ASSERT_EQ(changes.size(), 5u); // not the read-only edit
