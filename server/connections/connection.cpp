@@ -1,5 +1,7 @@
 #include "server/connections/connection.h"
 
+#include "server/connections/charset.h"
+
 #include <cstring>
 #include <mutex>
 
@@ -34,6 +36,34 @@ bool Connection::disconnect() {
 }
 
 bool Connection::readByte(char* c) {
+    if (!takeByte(c)) return false;
+    // Code page 437 callers pay for nothing but this test.
+    if (charset_ == Charset::Utf8 && static_cast<uint8_t>(*c) >= 0x80 &&
+        !finishUtf8(static_cast<uint8_t>(*c), c))
+        return false;
+    lastWasCr_ = *c == '\r';
+    return true;
+}
+
+bool Connection::finishUtf8(uint8_t lead, char* c) {
+    uint8_t sequence[4] = {lead};
+    uint32_t need = utf8Continuations(lead);
+    for (uint32_t i = 1; i <= need; ++i) {
+        char next;
+        if (!takeByte(&next)) return false;
+        if ((static_cast<uint8_t>(next) & 0xC0) != 0x80) {
+            // Cut short: the byte that broke in is read again as a character of its own.
+            --readPos_;
+            *c = '?';
+            return true;
+        }
+        sequence[i] = static_cast<uint8_t>(next);
+    }
+    *c = static_cast<char>(cp437FromUtf8(sequence, need + 1));
+    return true;
+}
+
+bool Connection::takeByte(char* c) {
     if (readPos_ >= readCount_) {
         // Whatever the caller is to answer must be out before we wait for the answer.
         if (holding_ && !releaseOutput()) return false;
@@ -59,9 +89,11 @@ bool Connection::readExact(void* buf, uint32_t n) {
 
 bool Connection::readKey(char* c) {
     char b;
+    bool afterCr;
     do {
+        afterCr = lastWasCr_;
         if (!readByte(&b)) return false;
-    } while (b == '\n');
+    } while (b == '\n' || (b == '\0' && afterCr));
     *c = b;
     if (echo_) return writeChar(b);
     return true;
@@ -80,6 +112,7 @@ bool Connection::readLine(char* buf) {
         case '\n':
             break;
         case '\b':
+        case '\x7f': // what most terminals send for Backspace
             if (n >= 1) {
                 buf[--n] = '\0';
                 if (echo_ && !writeString("\b \b")) return false;
@@ -101,6 +134,27 @@ bool Connection::readLine(char* buf) {
 }
 
 bool Connection::write(const void* buf, uint32_t len) {
+    if (charset_ == Charset::Utf8) return writeUtf8(static_cast<const uint8_t*>(buf), len);
+    return writeBytes(buf, len);
+}
+
+bool Connection::writeUtf8(const uint8_t* buf, uint32_t len) {
+    char out[1024];
+    uint32_t used = 0;
+    for (uint32_t i = 0; i < len; ++i) {
+        if (used + 3 > sizeof out) {
+            if (!writeBytes(out, used)) return false;
+            used = 0;
+        }
+        if (buf[i] < 0x80)
+            out[used++] = static_cast<char>(buf[i]);
+        else
+            used += cp437ToUtf8(buf[i], out + used);
+    }
+    return writeBytes(out, used);
+}
+
+bool Connection::writeBytes(const void* buf, uint32_t len) {
     if (holding_) {
         if (len == 0) return true;
         if (pendingCount_ + len <= sizeof pending_) {

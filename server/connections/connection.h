@@ -27,10 +27,11 @@ public:
 
     [[nodiscard]] bool readByte(char* c);
     [[nodiscard]] bool readExact(void* buf, uint32_t n);
-    // Next byte that is not LF, echoed when echo is on.
+    // Next byte that is not LF, nor a NUL right after a CR (Enter sent as CR NUL), echoed when
+    // echo is on.
     [[nodiscard]] bool readKey(char* c);
-    // The line editor: up to 255 characters ending at CR; buf holds LineBufferSize bytes and is
-    // always NUL-terminated on return, also on failure.
+    // The line editor: up to 255 characters ending at CR, BS or DEL taking back the last one;
+    // buf holds LineBufferSize bytes and is always NUL-terminated on return, also on failure.
     [[nodiscard]] bool readLine(char* buf);
     [[nodiscard]] bool write(const void* buf, uint32_t len);
     [[nodiscard]] bool writeString(const char* s);
@@ -75,6 +76,13 @@ protected:
 private:
     // Straight to the transport, keeping the time-out flag.
     bool writeNow(const void* buf, uint32_t len);
+    // write() without any translation.
+    bool writeBytes(const void* buf, uint32_t len);
+    bool writeUtf8(const uint8_t* buf, uint32_t len);
+    // readByte() without any translation.
+    bool takeByte(char* c);
+    // The rest of a UTF-8 sequence whose lead byte was just taken, as one code page byte.
+    bool finishUtf8(uint8_t lead, char* c);
 
     const uint32_t id_;
     std::atomic<bool> open_{true};
@@ -87,6 +95,7 @@ private:
     bool holding_ = false;
     bool timedOut_ = false;
     bool echo_ = false;
+    bool lastWasCr_ = false; // the byte readByte gave last
     Charset charset_ = Charset::Cp437;
     const bool isNetwork_;
     const int handle_;

@@ -1,5 +1,6 @@
 #include "server/connections/tcp_connection.h"
 
+#include "server/base/product.h"
 #include "server/preferences/preferences.h"
 
 #include <arpa/inet.h>
@@ -175,6 +176,9 @@ bool TelnetConnection::readRaw(void* buf, uint32_t* count) {
         if (b != Iac) {
             if (inSub && ++subnegotiation <= MaxSubnegotiation) continue;
             inSub = false;
+            const bool dropped = b == 0 && afterCr_;
+            afterCr_ = b == '\r';
+            if (dropped) continue;
             *out = b;
             *count = 1;
             return true;
@@ -188,6 +192,7 @@ bool TelnetConnection::readRaw(void* buf, uint32_t* count) {
         }
         switch (c) {
         case Iac:
+            afterCr_ = false;
             *out = Iac;
             *count = 1;
             return true;
@@ -196,7 +201,7 @@ bool TelnetConnection::readRaw(void* buf, uint32_t* count) {
             if (getUnrevealingLogin())
                 std::snprintf(reply, sizeof reply, "Yes\r\n");
             else
-                std::snprintf(reply, sizeof reply, "%s here!\r\n", "Ossivane BBS");
+                std::snprintf(reply, sizeof reply, "%s here!\r\n", ProductName);
             if (!sendAll(reply, static_cast<uint32_t>(std::strlen(reply)))) return false;
             break;
         }

@@ -41,9 +41,11 @@ public:
 
 protected:
     bool writeRaw(const void* buf, uint32_t len) override;
-    // Exactly one data byte per call; commands are answered or dropped on the way.
+    // Exactly one data byte per call; commands are answered or dropped on the way, and so is
+    // the NUL of a CR NUL pair (a bare CR in Telnet's terms, RFC 854).
     bool readRaw(void* buf, uint32_t* count) override;
 
 private:
     bool receiveByte(uint8_t* b);
+    bool afterCr_ = false; // the last data byte handed out was CR
 };

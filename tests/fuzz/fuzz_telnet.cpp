@@ -1,5 +1,6 @@
 // Feeds arbitrary caller input through a socket into the Telnet layer and the line editor.
-// First byte: bit 0 echo on, bit 1 read keys instead of lines, bit 2 alternate the two.
+// First byte: bit 0 echo on, bit 1 read keys instead of lines, bit 2 alternate the two, bit 3
+// the caller's terminal speaks UTF-8.
 #include "server/connections/tcp_connection.h"
 
 #include <cstdlib>
@@ -42,6 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     {
         TelnetConnection conn(sv[0]); // owns sv[0]
         (void)conn.setEcho(flags & 1);
+        if (flags & 8) conn.setCharset(Connection::Charset::Utf8);
         bool keys = flags & 2;
         for (size_t round = 0; round <= size; ++round) {
             bool ok;

@@ -63,13 +63,25 @@ TEST(LineEditor, CrLfAndCrNulEndOneLineEach) {
     EXPECT_STREQ("three", line);
 }
 
-TEST(LineEditor, KeepsDelAndHighBytesAndEchoesNothingWhenEchoIsOff) {
+TEST(LineEditor, DelTakesBackACharacterAsBackspaceDoes) {
     TcpPair p;
     ASSERT_TRUE(p.conn);
-    ASSERT_TRUE(p.peer.send("a\x7f\xe9\r\n\nK"));
+    (void)p.conn->setEcho(true);
+    ASSERT_TRUE(p.peer.send("\x7f"
+                            "abc\x7f\x7fx\r"));
     char line[LineBufferSize];
     ASSERT_TRUE(p.conn->readLine(line));
-    EXPECT_STREQ("a\x7f\xe9", line);
+    EXPECT_STREQ("ax", line);
+    EXPECT_EQ("abc\b \b\b \bx\r\n", p.sentSoFar());
+}
+
+TEST(LineEditor, KeepsHighBytesAndEchoesNothingWhenEchoIsOff) {
+    TcpPair p;
+    ASSERT_TRUE(p.conn);
+    ASSERT_TRUE(p.peer.send("ab\x7f\xe9\r\n\nK"));
+    char line[LineBufferSize];
+    ASSERT_TRUE(p.conn->readLine(line));
+    EXPECT_STREQ("a\xe9", line);
     char key = 0;
     ASSERT_TRUE(p.conn->readKey(&key));
     EXPECT_EQ('K', key);
@@ -89,6 +101,20 @@ TEST(LineEditor, ReadKeySkipsLineFeedsAndReturnsNulAndCr) {
     ASSERT_TRUE(p.conn->readKey(&key));
     EXPECT_EQ('\r', key);
     EXPECT_EQ(bytes("Z\0\r", 3), p.sentSoFar());
+}
+
+TEST(LineEditor, ReadKeyTakesEnterAsOneKeyWhateverFollowsTheCr) {
+    TcpPair p;
+    ASSERT_TRUE(p.conn);
+    ASSERT_TRUE(p.peer.send(bytes("\r\0A\r\nB\0", 8)));
+    std::string keys;
+    for (int i = 0; i < 5; ++i) {
+        char key = 'x';
+        ASSERT_TRUE(p.conn->readKey(&key));
+        keys += key;
+    }
+    // A NUL that follows no CR is still a key.
+    EXPECT_EQ(bytes("\rA\rB\0", 5), keys);
 }
 
 TEST(LineEditor, AFailedReadStillLeavesATerminatedLine) {

@@ -187,3 +187,16 @@ TEST(TcpDescribe, OctetsAppearInNetworkOrder) {
               std::string(text));
     close(client);
 }
+
+TEST_F(TelnetTest, TheNulOfCrNulIsDroppedOtherNulsStay) {
+    // Enter as inetutils telnet sends it, then a NUL of its own; a command between CR and NUL
+    // does not part them.
+    ASSERT_TRUE(p.peer.send(raw({'\r', 0, 'a', 0, '\r', IAC, NOP, 0, 'b', '\r'})));
+    std::string got;
+    for (int i = 0; i < 6; ++i) {
+        char c = 'x';
+        ASSERT_TRUE(p.conn->readByte(&c));
+        got += c;
+    }
+    EXPECT_EQ(raw({'\r', 'a', 0, '\r', 'b', '\r'}), got);
+}
