@@ -26,6 +26,8 @@ extern "C" {
 #define BBS_VALUE_ACCESS_LEVEL                                                                     \
     5u /* get/set: DWORD (low 16 bits); set only when the sysop allows it */
 #define BBS_VALUE_EXTENSION_ARGS 6u /* get: char[64]; set: refused */
+#define BBS_VALUE_UTF8_TERMINAL                                                                    \
+    7u /* get/set: DWORD, 1 for a UTF-8 terminal (bit 1 of the account's flags); set saves */
 
 typedef struct HostServices {
     DWORD version; /* BBS_HOST_VERSION */
@@ -70,6 +72,7 @@ enum class SessionValue : DWORD {
     DownloadKb = BBS_VALUE_DOWNLOAD_KB,
     AccessLevel = BBS_VALUE_ACCESS_LEVEL,
     ExtensionArgs = BBS_VALUE_EXTENSION_ARGS,
+    Utf8Terminal = BBS_VALUE_UTF8_TERMINAL,
 };
 #endif
 

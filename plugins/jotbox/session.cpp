@@ -9,6 +9,7 @@ namespace {
 
 constexpr unsigned char CtrlC = 0x03;
 constexpr unsigned char Backspace = 0x08;
+constexpr unsigned char Del = 0x7F; // what most terminals send for the Backspace key
 constexpr unsigned char Enter = 0x0D;
 
 bool sendFramed(const HostServices& host, void* session, const char* text) {
@@ -39,7 +40,7 @@ BOOL runSession(const HostServices& host, void* session, DWORD* endSession) {
             }
         } else if (c == CtrlC) {
             cancelled = true;
-        } else if (c == Backspace) {
+        } else if (c == Backspace || c == Del) {
             if (length > 0) {
                 memo[--length] = '\0';
                 ok = ovCallerWriteText(&host, session, "\b \b");

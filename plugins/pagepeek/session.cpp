@@ -44,6 +44,17 @@ FILE* openViewedFile(const char* args, bool ansi) {
     return openRegular(name);
 }
 
+// One key at the MORE prompt. Most terminals send Enter as CR LF or CR NUL: the byte after the
+// CR is no second key, or one Enter would turn two pages.
+bool readKey(const HostServices& host, void* session, unsigned char* key, bool* afterCr) {
+    for (;;) {
+        const bool wasCr = *afterCr;
+        if (!ovCallerRead(&host, session, key, 1)) return false;
+        *afterCr = *key == '\r';
+        if (!wasCr || (*key != '\n' && *key != '\0')) return true;
+    }
+}
+
 } // namespace
 
 BOOL runSession(const HostServices& host, void* session, DWORD* endSession) {
@@ -62,6 +73,7 @@ BOOL runSession(const HostServices& host, void* session, DWORD* endSession) {
         const uint64_t total =
             fstat(fileno(file), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
         uint64_t position = 0;
+        bool afterCr = false;
         if (ansi) ok = ovCallerWriteText(&host, session, Reset);
         while (ok && position < total) {
             if (ansi) ok = ovCallerWriteText(&host, session, Clear);
@@ -93,7 +105,7 @@ BOOL runSession(const HostServices& host, void* session, DWORD* endSession) {
             ok = (count == 0 || ovCallerWrite(&host, session, page, count)) &&
                  ovCallerWriteText(&host, session, ansi ? Status : "\r\n") &&
                  ovCallerWriteText(&host, session, status) &&
-                 ovCallerRead(&host, session, &key, 1) &&
+                 readKey(host, session, &key, &afterCr) &&
                  (!ansi || ovCallerWriteText(&host, session, Reset)) &&
                  ovCallerWriteText(&host, session, "\r\n") &&
                  ovCallerWriteText(&host, session, "\r\n");

@@ -47,6 +47,8 @@ Settings loadSettingsFile();
 // Replaces ttypick.dat atomically; on failure deletes it so the defaults apply next time.
 [[nodiscard]] bool saveSettingsFile(const Settings& settings);
 
+// The terminal type dialogue; for an instance whose argument is "charset", the choice between
+// the DOS character set and UTF-8 instead.
 BOOL runSession(const HostServices& host, void* session, DWORD* endSession);
 
 } // namespace ttypick

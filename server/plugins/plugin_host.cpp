@@ -76,6 +76,9 @@ BOOL hostGetValue(void* session, DWORD code, void* out) {
         return putDword(out, u.accessLevel);
     case BBS_VALUE_EXTENSION_ARGS:
         return putText(out, ctx->args, sizeof ctx->args);
+    case BBS_VALUE_UTF8_TERMINAL:
+        // What the caller gets now, which for an SSH caller may come from the client's locale.
+        return putDword(out, ctx->connection->charset() == Connection::Charset::Utf8 ? 1 : 0);
     default:
         return FALSE;
     }
@@ -94,6 +97,14 @@ BOOL hostSetValue(void* session, DWORD code, const DWORD* value) {
         u.userFlags = static_cast<uint16_t>((u.userFlags & ~AnsiTerminalFlag) |
                                             (v != 0 ? AnsiTerminalFlag : 0));
         return saveSnapshot(*ctx);
+    case BBS_VALUE_UTF8_TERMINAL:
+        u.userFlags = static_cast<uint16_t>((u.userFlags & ~Utf8TerminalFlag) |
+                                            (v != 0 ? Utf8TerminalFlag : 0));
+        if (!saveSnapshot(*ctx)) return FALSE;
+        // The plug-in's next line already goes out in the new character set.
+        ctx->connection->setCharset(v != 0 ? Connection::Charset::Utf8
+                                           : Connection::Charset::Cp437);
+        return TRUE;
     case BBS_VALUE_UPLOAD_KB:
         u.uploadKb = v;
         return saveSnapshot(*ctx);

@@ -13,7 +13,7 @@ struct UserRecord {
     char password[32] = {};
     char realName[256] = {};
     uint16_t accessLevel = 0;
-    uint16_t userFlags = 0; // AnsiTerminalFlag
+    uint16_t userFlags = 0; // AnsiTerminalFlag, Utf8TerminalFlag
     uint32_t loginCount = 0;
     uint32_t uploadKb = 0;
     uint32_t downloadKb = 0;
@@ -28,6 +28,8 @@ constexpr size_t UserRecordSize = 368;
 constexpr size_t UserFileHeaderSize = 8;
 constexpr uint32_t FreeUserId = 0xFFFFFFFFu;
 constexpr uint16_t AnsiTerminalFlag = 1;
+// The caller's terminal shows UTF-8 rather than the DOS code page (the connection translates).
+constexpr uint16_t Utf8TerminalFlag = 2;
 
 void encodeUserRecord(const UserRecord& rec, uint8_t out[UserRecordSize]);
 void decodeUserRecord(const uint8_t in[UserRecordSize], UserRecord& rec);

@@ -42,6 +42,14 @@ TEST_F(JotboxSession, RecordsEditedMemoAndConfirms) {
     EXPECT_EQ(readFile("jotbox.txt"), "[alice]:  \"ho\"\r\n");
 }
 
+TEST_F(JotboxSession, DelErasesAsBackspaceDoes) {
+    CallerLink link(lib.session, account);
+    link.caller.readUntil(Instructions);
+    ASSERT_TRUE(link.caller.send("hix\x7f\x7fo\r"));
+    EXPECT_EQ(link.restAfterFinish(), "hix\b \b\b \bo" + Success);
+    EXPECT_EQ(readFile("jotbox.txt"), "[alice]:  \"ho\"\r\n");
+}
+
 TEST_F(JotboxSession, BackspaceOnEmptyAndOtherBytesSendNothing) {
     CallerLink link(lib.session, account);
     link.caller.readUntil(Instructions);

@@ -77,6 +77,24 @@ TEST_F(Pagepeek, CtrlCStopsToo) {
               251 + std::string("\r\nMORE (251/600, 41%)\r\n\r\n").size());
 }
 
+TEST_F(Pagepeek, EnterAsCrLfOrCrNulTurnsOnePage) {
+    const std::string text = linesOf(80, 10);
+    writeFile("doc.asc", text);
+    account.args = "doc";
+    CallerLink link(lib.session, account);
+    std::string seen = link.caller.readUntil("%)");
+    ASSERT_TRUE(link.caller.send("\r\n"));
+    seen += link.caller.readUntil("%)");
+    ASSERT_TRUE(link.caller.send(std::string("\r\0", 2)));
+    seen += link.caller.readUntil("%)");
+    // Had the LF or the NUL counted as a key, the escape would stop a later page.
+    ASSERT_TRUE(link.caller.send("\x1b"));
+    seen += link.restAfterFinish();
+    EXPECT_EQ(seen, text.substr(0, 251) + "\r\nMORE (251/960, 26%)\r\n\r\n" +
+                        text.substr(251, 252) + "\r\nMORE (503/960, 52%)\r\n\r\n" +
+                        text.substr(503, 252) + "\r\nMORE (755/960, 78%)\r\n\r\n");
+}
+
 TEST_F(Pagepeek, HangUpAtThePromptEndsTheSession) {
     writeFile("doc.asc", linesOf(50, 10));
     account.args = "doc";

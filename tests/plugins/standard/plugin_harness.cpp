@@ -46,6 +46,9 @@ BOOL getValue(void* session, DWORD code, void* out) {
     case BBS_VALUE_EXTENSION_ARGS:
         std::snprintf(static_cast<char*>(out), 64, "%s", a.args.c_str());
         return 1;
+    case BBS_VALUE_UTF8_TERMINAL:
+        *number = a.utf8;
+        return 1;
     }
     return 0;
 }
@@ -59,6 +62,9 @@ BOOL setValue(void* session, DWORD code, const DWORD* value) {
     switch (code) {
     case BBS_VALUE_ANSI_TERMINAL:
         a.ansi = *value != 0;
+        break;
+    case BBS_VALUE_UTF8_TERMINAL:
+        a.utf8 = *value != 0;
         break;
     case BBS_VALUE_UPLOAD_KB:
         a.uploadKb = *value;

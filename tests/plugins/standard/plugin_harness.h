@@ -20,6 +20,7 @@ struct FakeAccount {
     std::string loginName = "alice";
     std::string args;
     DWORD ansi = 0;
+    DWORD utf8 = 0;
     DWORD uploadKb = 0;
     DWORD downloadKb = 0;
     DWORD accessLevel = 10;

@@ -84,6 +84,25 @@ TEST_F(Ttypick, FailedSaveStillEchoesTheKey) {
     EXPECT_EQ(account.ansi, 0u);
 }
 
+TEST_F(Ttypick, CharsetInstanceSwitchesUtf8AndLeavesTheTypeAlone) {
+    startWith(nullptr);
+    account.args = " Charset ";
+    account.ansi = 1;
+    CallerLink link(lib.session, account);
+    const std::string prompt =
+        "\r\nYou are currently using the DOS character set.\r\n\r\nSelect the character set your "
+        "terminal shows:\r\n   D) DOS characters (code page 437)\r\n   U) UTF-8 (most terminals "
+        "today)\r\n\r\nWhich do you wish to use?  ";
+    EXPECT_EQ(link.caller.readBytes(prompt.size()), prompt);
+    // The terminal type's keys mean nothing here.
+    ASSERT_TRUE(link.caller.send("tau"));
+    EXPECT_EQ(link.restAfterFinish(), "U\r\n");
+    EXPECT_EQ(link.result, 1);
+    EXPECT_EQ(account.utf8, 1u);
+    EXPECT_EQ(account.ansi, 1u);
+    EXPECT_EQ(account.saves, 1);
+}
+
 std::string settingsFile(char textKey, char ansiKey) {
     const char* texts[7] = {"Now", "plain", "colour", "Pick:", "Plain", "Colour", "Which?"};
     std::string bytes(562, '\0');
