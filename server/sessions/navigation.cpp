@@ -150,6 +150,16 @@ bool readChoice(Connection& c, const char* keys, char& key) {
     }
 }
 
+// The account's UTF-8 bit rules once it is set or changes (the sysop's editor, the terminal type
+// plug-in); while it stays clear, the character set the connection began with (an SSH client's
+// locale) stays. `seen` is -1 before the first screen.
+void followAccountCharset(Connection& c, const UserRecord& user, int& seen) {
+    const int utf8 = (user.userFlags & Utf8TerminalFlag) != 0 ? 1 : 0;
+    if (utf8 != seen && (utf8 == 1 || seen >= 0))
+        c.setCharset(utf8 ? Connection::Charset::Utf8 : Connection::Charset::Cp437);
+    seen = utf8;
+}
+
 bool echoChoice(Connection& c, TerminalState& t, char key, bool ansi) {
     if (ansi) {
         if (!t.resetAttributes() || !t.setForeground(6) || !c.writeChar(key) ||
@@ -220,6 +230,7 @@ void browseAreas(Connection& c, const char* loginName) {
     UserRecord user;
     AreaRecord area;
     Menu m;
+    int utf8Seen = -1;
     if (!findUser(user, loginName) || !recordLogin(user)) {
         (void)c.writeString(errorText);
     } else {
@@ -235,6 +246,7 @@ void browseAreas(Connection& c, const char* loginName) {
             }
             // Read at every screen: a plug-in may have switched the terminal type.
             bool ansi = (user.userFlags & AnsiTerminalFlag) != 0;
+            followAccountCharset(c, user, utf8Seen);
             collectEntries(area, user, m);
             // The echo of the last key, the screen and the prompt leave in one send.
             c.holdOutput();
