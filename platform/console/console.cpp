@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -229,9 +230,38 @@ bool startConsoleWith(const ConsoleDriver& driver, const std::string& hostPort) 
     return true;
 }
 
-bool startConsole() {
+namespace {
+
+std::string consoleSetting() {
     const char* env = std::getenv("OVHOST_CONSOLE");
-    std::string hostPort = env && *env ? env : "127.0.0.1:8023";
+    return env && *env ? env : "127.0.0.1:8023";
+}
+
+bool remoteConsoleAllowed() {
+    const char* env = std::getenv("OVHOST_CONSOLE_ALLOW_REMOTE");
+    return env && std::strcmp(env, "1") == 0;
+}
+
+} // namespace
+
+bool consoleSettingAccepted() {
+    const std::string hostPort = consoleSetting();
+    std::string host;
+    int port = 0;
+    // An address that does not parse is refused later, when the console tries to listen.
+    if (!parseHostPort(hostPort, host, port) || isLoopbackHost(host) || remoteConsoleAllowed())
+        return true;
+    std::fprintf(stderr,
+                 "Console: OVHOST_CONSOLE=%s is not a loopback address: the console's token "
+                 "would cross the network in clear text. Reach the console through an SSH "
+                 "tunnel, or set OVHOST_CONSOLE_ALLOW_REMOTE=1 to listen there anyway.\n",
+                 hostPort.c_str());
+    return false;
+}
+
+bool startConsole() {
+    if (!consoleSettingAccepted()) return false;
+    const std::string hostPort = consoleSetting();
     std::string host;
     int port = 0;
     if (parseHostPort(hostPort, host, port) && !isLoopbackHost(host))

@@ -4,10 +4,16 @@
 // startConsole listens on OVHOST_CONSOLE (host:port, default 127.0.0.1:8023), makes a fresh
 // access token and prints "Console: <address>" on standard output. When it cannot listen it says
 // so on standard error and returns false; the server runs on without a console.
+//
+// The token travels in clear HTTP, so an address other than loopback is refused unless
+// OVHOST_CONSOLE_ALLOW_REMOTE=1 says the sysop means it.
 #pragma once
 
 #include <string>
 
+// False, with the reason on standard error, when OVHOST_CONSOLE names an address other than
+// loopback and OVHOST_CONSOLE_ALLOW_REMOTE is not "1"; ovhost then refuses to start.
+[[nodiscard]] bool consoleSettingAccepted();
 [[nodiscard]] bool startConsole();
 void stopConsole();
 // The address with its token ("http://127.0.0.1:8023/?token=..."); empty while not running.

@@ -3,6 +3,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <cerrno>
 #include <cstring>
 #include <sys/random.h>
@@ -133,7 +136,14 @@ bool parseHostPort(const std::string& text, std::string& host, int& port) {
 }
 
 bool isLoopbackHost(const std::string& host) {
-    return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+    // Addresses are parsed, not matched by prefix: "127.0.0.1.example.net" is a name that may
+    // resolve anywhere.
+    in_addr v4{};
+    if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+    in6_addr v6{};
+    if (inet_pton(AF_INET6, host.c_str(), &v6) == 1)
+        return IN6_IS_ADDR_LOOPBACK(&v6) || (IN6_IS_ADDR_V4MAPPED(&v6) && v6.s6_addr[12] == 127);
+    return host == "localhost";
 }
 
 std::string makeAccessToken() {

@@ -7,10 +7,14 @@
 #include <string>
 #include <thread>
 
+#include "platform/console/console.h"
 #include "server/control/single_instance.h"
 #include "server/control/startup.h"
 
 namespace {
+
+// The unit does not restart the server after this status: only the sysop can fix the setting.
+constexpr int ExitRefusedSetting = 2;
 
 // A service stop (SIGTERM), Ctrl+C and a closed terminal all run the normal shutdown order.
 // SIGUSR1 only ends the watcher when the server has stopped on its own.
@@ -35,8 +39,12 @@ void watchSignals(sigset_t set) {
 
 bool tellRunningInstance() {
     std::string address;
-    if (!askRunningInstance(address)) return false;
-    if (address.empty())
+    bool otherUser = false;
+    if (!askRunningInstance(address, &otherUser)) return false;
+    if (otherUser)
+        std::printf("Ossivane BBS is already running as another user; only that user is told "
+                    "its console address.\n");
+    else if (address.empty())
         std::printf("Ossivane BBS is already running (without a console).\n");
     else
         std::printf("Ossivane BBS is already running. Console: %s\n", address.c_str());
@@ -52,6 +60,8 @@ int main() {
     sigset_t set = watchedSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 
+    // A setting that would expose the console is a mistake to fix, not one to run on with.
+    if (!consoleSettingAccepted()) return ExitRefusedSetting;
     if (tellRunningInstance()) return 0;
     if (!claimSingleInstance()) {
         // Another server took the name a moment ago.

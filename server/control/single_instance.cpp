@@ -50,13 +50,28 @@ void showMainWindow(void*) {
     }
 }
 
+// An abstract socket has no permissions: anyone on the machine may connect. The address carries
+// the console's token, so only our own user (or root) gets it or may bring the window up.
+bool peerIsTrusted(int fd) {
+    ucred peer{};
+    socklen_t len = sizeof peer;
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &len) != 0 || len != sizeof peer)
+        return false;
+    return peer.uid == 0 || peer.uid == geteuid();
+}
+
 void answer(int fd) {
     setTimeouts(fd, AnswerTimeoutMs);
     char request[16] = {};
     ssize_t n = recv(fd, request, sizeof request - 1, 0);
     if (n > 0 && std::strncmp(request, ShowRequest, std::strlen(ShowRequest)) == 0) {
-        ovPostCall(showMainWindow, nullptr);
-        std::string reply = consoleAddress() + "\n";
+        std::string reply;
+        if (peerIsTrusted(fd)) {
+            ovPostCall(showMainWindow, nullptr);
+            reply = consoleAddress() + "\n";
+        } else {
+            reply = std::string(OtherUserAnswer) + "\n";
+        }
         (void)send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
     }
     close(fd);
@@ -76,8 +91,9 @@ void serve(int fd, int wakeFd) {
 
 } // namespace
 
-bool askRunningInstance(std::string& address) {
+bool askRunningInstance(std::string& address, bool* otherUser) {
     address.clear();
+    if (otherUser) *otherUser = false;
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return false;
     sockaddr_un addr;
@@ -95,6 +111,10 @@ bool askRunningInstance(std::string& address) {
         reply.append(buf, static_cast<size_t>(n));
     close(fd);
     if (size_t end = reply.find('\n'); end != std::string::npos) reply.resize(end);
+    if (reply == OtherUserAnswer) {
+        if (otherUser) *otherUser = true;
+        return true;
+    }
     address = reply;
     return true;
 }

@@ -72,6 +72,10 @@ TEST(ConsoleHelpers, HostPortAndLoopback) {
     EXPECT_TRUE(isLoopbackHost("::1"));
     EXPECT_FALSE(isLoopbackHost("0.0.0.0"));
     EXPECT_FALSE(isLoopbackHost("192.168.1.2"));
+    EXPECT_TRUE(isLoopbackHost("::ffff:127.0.0.1"));
+    // Names are not judged by their look: this one may resolve anywhere.
+    EXPECT_FALSE(isLoopbackHost("127.0.0.1.example.net"));
+    EXPECT_FALSE(isLoopbackHost("::"));
 }
 
 TEST(ConsoleHelpers, TokensAreFreshHexAndCompareExactly) {

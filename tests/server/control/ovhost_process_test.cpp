@@ -3,6 +3,7 @@
 #include "support/test_support.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -58,7 +59,10 @@ struct Child {
     }
 };
 
-bool spawnOvhost(Child& child, const std::string& dir, const std::string& console) {
+// Standard output and error both go to `child.out`. With `asNobody` it runs as the user nobody
+// (the tests run as root) in "/", where it may read nothing of ours.
+bool spawnOvhost(Child& child, const std::string& dir, const std::string& console,
+                 bool asNobody = false) {
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return false;
     const std::string program = ovtest::binDir() + "/ovhost";
@@ -66,7 +70,10 @@ bool spawnOvhost(Child& child, const std::string& dir, const std::string& consol
     if (pid < 0) return false;
     if (pid == 0) {
         dup2(fds[1], STDOUT_FILENO);
-        if (chdir(dir.c_str()) != 0) _exit(126);
+        dup2(fds[1], STDERR_FILENO);
+        if (asNobody && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+            _exit(125);
+        if (chdir(asNobody ? "/" : dir.c_str()) != 0) _exit(126);
         setenv("OVHOST_CONSOLE", console.c_str(), 1);
         execl(program.c_str(), "ovhost", static_cast<char*>(nullptr));
         _exit(127);
@@ -123,6 +130,17 @@ TEST(OvhostProcess, ServesCallersAnswersASecondStartAndStopsOnSigterm) {
     EXPECT_NE(second.seen.find(address), std::string::npos) << second.seen;
     EXPECT_NE(second.seen.find("already running"), std::string::npos) << second.seen;
 
+    // Another user learns that a server runs, never its address with the token.
+    if (geteuid() == 0) {
+        Child stranger;
+        ASSERT_TRUE(
+            spawnOvhost(stranger, dir.path(), "127.0.0.1:" + std::to_string(freePort()), true));
+        EXPECT_EQ(stranger.waitExit(), 0) << stranger.seen;
+        EXPECT_NE(stranger.seen.find("already running as another user"), std::string::npos)
+            << stranger.seen;
+        EXPECT_EQ(stranger.seen.find("token="), std::string::npos) << stranger.seen;
+    }
+
     ASSERT_EQ(kill(first.pid, SIGTERM), 0);
     EXPECT_TRUE(caller.waitForClose());
     EXPECT_EQ(first.waitExit(), 0) << first.seen;
@@ -130,3 +148,32 @@ TEST(OvhostProcess, ServesCallersAnswersASecondStartAndStopsOnSigterm) {
 }
 
 } // namespace
+
+TEST(OvhostProcess, RefusesAConsoleBeyondLoopbackUnlessAllowed) {
+    ovtest::TempWorkDir dir;
+    (void)loadPreferences();
+    ASSERT_TRUE(setTelnetPort(freePort()));
+    ASSERT_TRUE(setUseTapi(false));
+    // TEST-NET-1: nothing here has that address, so even the allowed start listens nowhere.
+    const std::string remote = "192.0.2.1:" + std::to_string(freePort());
+
+    Child refused;
+    ASSERT_TRUE(spawnOvhost(refused, dir.path(), remote));
+    EXPECT_EQ(refused.waitExit(), 2) << refused.seen;
+    EXPECT_NE(refused.seen.find("OVHOST_CONSOLE_ALLOW_REMOTE=1"), std::string::npos)
+        << refused.seen;
+
+    std::string other;
+    if (!ovtest::waitUntil([&] { return !askRunningInstance(other); }, 60s))
+        GTEST_SKIP() << "another ovhost is running: " << other;
+    setenv("OVHOST_CONSOLE_ALLOW_REMOTE", "1", 1);
+    Child allowed;
+    bool spawned = spawnOvhost(allowed, dir.path(), remote);
+    unsetenv("OVHOST_CONSOLE_ALLOW_REMOTE");
+    ASSERT_TRUE(spawned);
+    ASSERT_TRUE(allowed.readUntil("Version 1.00b1")) << allowed.seen;
+    EXPECT_NE(allowed.seen.find("is not a loopback address; anyone"), std::string::npos)
+        << allowed.seen;
+    ASSERT_EQ(kill(allowed.pid, SIGTERM), 0);
+    EXPECT_EQ(allowed.waitExit(), 0) << allowed.seen;
+}
