@@ -141,19 +141,23 @@ void showSelectedUser() {
     UserRecord rec;
     if (selectedName(name) && findUser(rec, name)) {
         ovSetDlgItemText(w, IdcUserLogin, rec.loginName);
-        ovSetDlgItemText(w, IdcUserPassword, rec.password);
+        // Write-only: the box never holds the stored password (nothing for the console to show).
+        ovSetDlgItemText(w, IdcUserPassword, "");
         setNumber(IdcUserAccess, rec.accessLevel);
         ovSetDlgItemText(w, IdcUserRealName, rec.realName);
         setTime(IdcUserFirstLogin, rec.firstLogin);
         setTime(IdcUserLastLogin, rec.lastLogin);
         setNumber(IdcUserUploadKb, rec.uploadKb);
         setNumber(IdcUserDownloadKb, rec.downloadKb);
+        ovCheckDlgButton(w, IdcUserUtf8,
+                         (rec.userFlags & Utf8TerminalFlag) ? BST_CHECKED : BST_UNCHECKED);
         ovEnableDlgItem(w, IdcDeleteUser, TRUE);
         return;
     }
     for (int id : {IdcUserLogin, IdcUserPassword, IdcUserAccess, IdcUserRealName, IdcUserFirstLogin,
                    IdcUserLastLogin, IdcUserUploadKb, IdcUserDownloadKb})
         ovSetDlgItemText(w, id, "");
+    ovCheckDlgButton(w, IdcUserUtf8, BST_UNCHECKED);
     ovEnableDlgItem(w, IdcDeleteUser, FALSE);
 }
 
@@ -163,13 +167,20 @@ void saveSelectedUser() {
     // A fresh read keeps what sessions changed meanwhile in the fields not edited here.
     if (!selectedName(name) || !findUser(rec, name)) return;
     HWND w = window();
-    std::memset(rec.password, 0, sizeof rec.password);
-    ovGetDlgItemText(w, IdcUserPassword, rec.password, 31);
+    // An empty box keeps the password; anything typed replaces it whole.
+    char password[sizeof rec.password] = {};
+    ovGetDlgItemText(w, IdcUserPassword, password, 31);
+    if (password[0] != '\0') std::memcpy(rec.password, password, sizeof rec.password);
     std::memset(rec.realName, 0, sizeof rec.realName);
     ovGetDlgItemText(w, IdcUserRealName, rec.realName, 255);
     char access[64] = {};
     ovGetDlgItemText(w, IdcUserAccess, access, sizeof access);
     rec.accessLevel = uint16_t(numberFrom(access, 65535));
+    // Only this bit: the terminal type and the other flags stay as sessions left them.
+    if (ovIsDlgButtonChecked(w, IdcUserUtf8) == BST_CHECKED)
+        rec.userFlags = uint16_t(rec.userFlags | Utf8TerminalFlag);
+    else
+        rec.userFlags = uint16_t(rec.userFlags & ~Utf8TerminalFlag);
     (void)updateUser(rec); // silent by design: the fields stay as typed
 }
 

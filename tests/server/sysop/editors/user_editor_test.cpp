@@ -69,7 +69,7 @@ TEST_F(UserEditor, ListsAccountsAndShowsTheSelectedOne) {
     char first[32];
     formatTime(first, zoe.firstLogin);
     EXPECT_EQ(text(IdcUserLogin), "zoe");
-    EXPECT_EQ(text(IdcUserPassword), "secret");
+    EXPECT_EQ(text(IdcUserPassword), ""); // write-only: the stored one is never shown
     EXPECT_EQ(text(IdcUserAccess), "20");
     EXPECT_EQ(text(IdcUserRealName), "");
     EXPECT_EQ(text(IdcUserFirstLogin), first);
@@ -92,6 +92,27 @@ TEST_F(UserEditor, WithoutSelectionNothingHappens) {
     EXPECT_EQ(listTexts(IdcUserList).size(), 1u);
 }
 
+TEST_F(UserEditor, Utf8BoxShowsAndSavesOnlyItsOwnBit) {
+    addAccount("zoe", "secret", 20);
+    addAccount("ann", "secret", 1);
+    UserRecord ansi = stored("zoe");
+    ansi.userFlags = AnsiTerminalFlag;
+    ASSERT_TRUE(updateUser(ansi));
+    openMainWindow();
+    selectUser("zoe");
+    EXPECT_EQ(ovIsDlgButtonChecked(main, IdcUserUtf8), UINT(BST_UNCHECKED));
+    click(IdcUserUtf8);
+    click(IdcSaveUser);
+    EXPECT_EQ(stored("zoe").userFlags, AnsiTerminalFlag | Utf8TerminalFlag);
+    selectUser("ann");
+    EXPECT_EQ(ovIsDlgButtonChecked(main, IdcUserUtf8), UINT(BST_UNCHECKED));
+    selectUser("zoe");
+    EXPECT_EQ(ovIsDlgButtonChecked(main, IdcUserUtf8), UINT(BST_CHECKED));
+    click(IdcUserUtf8);
+    click(IdcSaveUser);
+    EXPECT_EQ(stored("zoe").userFlags, AnsiTerminalFlag);
+}
+
 TEST_F(UserEditor, SaveCutsAndClampsAndKeepsWhatSessionsChanged) {
     addAccount("zoe", "secret", 20);
     openMainWindow();
@@ -112,12 +133,16 @@ TEST_F(UserEditor, SaveCutsAndClampsAndKeepsWhatSessionsChanged) {
     EXPECT_EQ(rec.loginCount, 9u);
     EXPECT_EQ(rec.downloadKb, 345u);
 
+    // An emptied Pass box keeps the password; a new one replaces it whole.
     type(IdcUserAccess, "");
     type(IdcUserPassword, "");
     click(IdcSaveUser);
     rec = stored("zoe");
     EXPECT_EQ(rec.accessLevel, 0);
-    EXPECT_EQ(rec.password[0], '\0');
+    EXPECT_EQ(std::string(rec.password), std::string(30, 'p'));
+    type(IdcUserPassword, "new");
+    click(IdcSaveUser);
+    EXPECT_STREQ(stored("zoe").password, "new");
 
     type(IdcUserAccess, "123456789012345678901234567890");
     click(IdcSaveUser);
