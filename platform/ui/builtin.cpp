@@ -3,11 +3,15 @@
 #include "ui_state.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fnmatch.h>
 #include <fstream>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace ovui;
 namespace fs = std::filesystem;
@@ -241,6 +245,55 @@ INT_PTR openFileProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 // ---- Editor ----
 
+// Text files here end their lines in CR LF; a browser's text area hands back LF alone.
+std::string withCrLf(const std::string& text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 32);
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' || text[i] == '\n') {
+            out += "\r\n";
+            if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+// Writes beside the file and renames over it, so that a reader meets the old or the new text,
+// never a half-written or empty one. A link is followed: the file it names is replaced.
+bool replaceFileText(const std::string& file, const std::string& text) {
+    std::error_code ec;
+    fs::path target = fs::canonical(file, ec);
+    if (ec) target = file;
+    mode_t mode = 0644;
+    struct stat st;
+    if (::stat(target.c_str(), &st) == 0) mode = st.st_mode & 07777;
+    std::string temp = target.string() + ".XXXXXX";
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0) return false;
+    bool ok = ::fchmod(fd, mode) == 0;
+    for (size_t done = 0; ok && done < text.size();) {
+        ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += size_t(n);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = ::close(fd) == 0 && ok;
+    ok = ok && ::rename(temp.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    int dir = ::open(target.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        (void)::fsync(dir); // the text is in place either way
+        ::close(dir);
+    }
+    return true;
+}
+
 INT_PTR editorProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM) {
     if (msg == WM_INITDIALOG) return TRUE;
     if (msg != WM_COMMAND) return FALSE;
@@ -255,15 +308,16 @@ INT_PTR editorProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM) {
             Control* c = findItem(dlg, kEditorText);
             if (!w || !c) return TRUE;
             file = w->editor.file;
-            text = c->text;
+            text = withCrLf(c->text);
         }
-        std::ofstream out(file, std::ios::binary | std::ios::trunc);
-        out << text;
-        out.close();
-        bool ok = bool(out);
+        bool ok = replaceFileText(file, text);
         Guard g;
         if (Window* w = findWindow(dlg)) {
-            if (ok) w->editor.saved = text;
+            if (ok) {
+                w->editor.saved = text;
+                if (Control* c = findItem(dlg, kEditorText); c && withCrLf(c->text) == text)
+                    c->text = text; // shown as saved
+            }
             w->editor.error = ok ? "" : "Cannot save " + file + ".";
             touch();
         }

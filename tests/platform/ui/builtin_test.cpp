@@ -4,10 +4,13 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <thread>
 
 using namespace demo;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -141,9 +144,16 @@ TEST_F(Builtin, NotepadOpensAnEditorThatSavesAndCloses) {
     EXPECT_TRUE(j["visible"].get<bool>());
     EXPECT_EQ(j["editor"]["text"], "first line\n");
     EXPECT_FALSE(j["editor"]["dirty"].get<bool>());
-    ovuiEditorSave(ed, "first line\nsecond line\n");
+    // A reader that opened the file before the save keeps the old text: it is replaced whole.
+    fs::permissions("jotbox.txt", fs::perms(0640));
+    std::ifstream reader("jotbox.txt", std::ios::binary);
+    // A browser's text area gives LF; the file gets CR LF, and CR LF stays as it was.
+    ovuiEditorSave(ed, "first line\nsecond line\rthird\r\n");
     ovuiPumpUntilIdle();
-    EXPECT_EQ(ovtest::readFile("jotbox.txt"), "first line\nsecond line\n");
+    EXPECT_EQ(ovtest::readFile("jotbox.txt"), "first line\r\nsecond line\r\nthird\r\n");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(reader), {}), "first line\n");
+    EXPECT_EQ(fs::status("jotbox.txt").permissions(), fs::perms(0640));
+    EXPECT_EQ(std::distance(fs::directory_iterator("."), fs::directory_iterator()), 1);
     EXPECT_FALSE(windowJson(ed)["editor"]["dirty"].get<bool>());
     ovuiEditorClose(ed);
     ovuiPumpUntilIdle();
