@@ -5,9 +5,11 @@
 #include "ovplugin.h"
 #include "ovui.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -52,6 +54,28 @@ std::vector<MenuCommands> menuCommands;
 // The host's services, copied at start-up; sessions take a copy under the lock.
 std::mutex hostLock;
 HostServices host{};
+
+// Notices posted but not yet shown; their code is in this library, which must stay mapped.
+std::atomic<int> pendingNotices{0};
+
+void showNoMemos(void* owner) {
+    ovMessageBox(static_cast<HWND>(owner), "There are no messages from users.", "Memo to sysop",
+                 MB_OK | MB_ICONINFORMATION);
+    --pendingNotices;
+}
+
+void showUnreadable(void* owner) {
+    ovMessageBox(static_cast<HWND>(owner), "Unable to open jotbox.txt.", "Memo to sysop",
+                 MB_OK | MB_ICONERROR);
+    --pendingNotices;
+}
+
+// Shown later from the loop: a modal box inside BBSWndProc would hold up callers entering
+// plug-ins until the sysop answered it.
+void postNotice(void (*show)(void*), HWND owner) {
+    ++pendingNotices;
+    if (!ovPostCall(show, owner)) --pendingNotices;
+}
 
 void showTexts(HWND dlg, const Settings& s) {
     ovSetDlgItemText(dlg, IdInstructions, s.instructions);
@@ -141,6 +165,8 @@ BOOL BBSStartup(HWND mainWindow, HMENU mainMenu, BOOL, BOOL, UINT* nextMenuComma
 }
 
 BOOL BBSShutdown(HWND mainWindow) {
+    // A notice still queued runs code of this library: it must not be unloaded yet.
+    if (pendingNotices.load() != 0) return 0;
     if (!menuCommands.empty()) {
         MenuCommands last = menuCommands.back();
         menuCommands.pop_back();
@@ -151,15 +177,16 @@ BOOL BBSShutdown(HWND mainWindow) {
     return 1;
 }
 
-BOOL BBSWndProc(HWND, UINT message, WPARAM wParam, LPARAM) {
+BOOL BBSWndProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
     if (message != WM_COMMAND) return 0;
     const UINT id = LOWORD(wParam);
     for (const MenuCommands& c : menuCommands) {
         if (id == c.readId) {
-            // Consumed even when the editor cannot open the file (no memos yet).
+            // The editor opens only a file that exists: without memos there is none.
             char command[64];
             std::snprintf(command, sizeof command, "notepad %s", MemoFile);
-            (void)ovStartProcess(command, nullptr);
+            if (!ovStartProcess(command, nullptr))
+                postNotice(access(MemoFile, F_OK) == 0 ? showUnreadable : showNoMemos, window);
             return 1;
         }
         if (id == c.clearId) {
