@@ -12,10 +12,12 @@
 #include "platform/console/console.h"
 #include "server/areas/area_tree.h"
 #include "server/connections/telnet_listener.h"
+#include "server/connections/web_listener.h"
 #include "server/control/app_state.h"
 #include "server/control/modem_hooks.h"
 #include "server/plugins/plugin_registry.h"
 #include "server/preferences/preferences.h"
+#include "server/sessions/session.h"
 #include "server/sessions/session_list.h"
 #include "server/sysop/main_window.h"
 #include "server/sysop/main_window_resources.h"
@@ -108,6 +110,17 @@ void tellNoPreferences(bool consoleWanted) {
                        MB_OK | MB_ICONINFORMATION);
 }
 
+// The caller page's title: the product's name, or with an unrevealing login the root area's.
+std::string webBoardName() {
+    if (!getUnrevealingLogin()) return ProductName;
+    AreaRecord root;
+    return getArea(0, root) ? root.title : "";
+}
+
+void runWebSession(Connection& c) {
+    runSession(c);
+}
+
 // What the main window's WM_CLOSE does, for when there never was a main window.
 void shutDownWithoutWindow() {
     disconnectAll();
@@ -173,6 +186,7 @@ int runServer(const StartupOptions& options) {
     (void)loadAreaTree();
     step(VersionText);
     resetSessionList();
+    (void)startWebListener({runWebSession, webBoardName});
     if (options.splashPause) (void)waitForStop(SplashPause);
     closeSplash();
 
@@ -180,6 +194,7 @@ int runServer(const StartupOptions& options) {
     INT_PTR result = -1;
     if (!stopRequested) result = ovDialogBox(&mainDialogTemplate, nullptr, mainDialogProc, 0);
     mainWindow = nullptr;
+    stopWebListener();
     if (result == -1) shutDownWithoutWindow();
 
     if (options.console) stopConsole();

@@ -1,0 +1,131 @@
+#include "server/connections/web_connection.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "server/connections/web_beast.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A caller who has left gets a close frame; one who does not answer it is not waited for long.
+constexpr auto CloseBound = std::chrono::milliseconds(1000);
+
+Clock::time_point deadlineAfter(uint32_t ms) {
+    return Clock::now() + std::chrono::milliseconds(ms);
+}
+
+} // namespace
+
+WebConnection::WebConnection(WebLink& link, const WebPeer& peer)
+    : Connection(link.ws.next_layer().socket().native_handle(), true), link_(link), peer_(peer) {
+    link_.ws.binary(true);
+    // The page is a terminal that speaks UTF-8; everything above this layer stays code page 437.
+    setCharset(Charset::Utf8);
+}
+
+WebConnection::~WebConnection() {
+    if (isOpen() && !writeFailed_ && !readFailed_) {
+        bool closed = false;
+        link_.ws.async_close(websocket::close_code::normal,
+                             [&closed](beast::error_code) { closed = true; });
+        auto deadline = Clock::now() + CloseBound;
+        (void)link_.runUntil([&closed] { return closed; }, &deadline);
+    }
+    disconnect();
+    // Closed here, on the owning thread, so no other thread can meet a reused descriptor number.
+    beast::close_socket(beast::get_lowest_layer(link_.ws));
+}
+
+void WebConnection::closeTransport() {
+    // From any thread: the close itself runs on the owning thread's loop, which this wakes.
+    WebLink* link = &link_;
+    net::post(link->ioc, [link] { beast::close_socket(beast::get_lowest_layer(link->ws)); });
+}
+
+bool WebConnection::failClosed() {
+    lastWasTimeout_ = false;
+    return false;
+}
+
+bool WebConnection::readRaw(void* buf, uint32_t* count) {
+    const auto deadline = deadlineAfter(readMs_);
+    for (;;) {
+        if (!isOpen() || readFailed_) return failClosed();
+        if (!reading_ && !readDone_) {
+            reading_ = true;
+            link_.ws.async_read_some(net::buffer(in_, sizeof in_),
+                                     [this](beast::error_code ec, size_t n) {
+                                         reading_ = false;
+                                         readDone_ = true;
+                                         readFailed_ = bool(ec);
+                                         readCount_ = ec ? 0 : uint32_t(n);
+                                     });
+        }
+        if (!link_.runUntil([this] { return readDone_; }, readMs_ ? &deadline : nullptr)) {
+            // The read stays under way; the next call picks up what it brings.
+            lastWasTimeout_ = isOpen() && !readDone_;
+            return lastWasTimeout_ ? false : failClosed();
+        }
+        readDone_ = false;
+        if (readFailed_ || !isOpen()) return failClosed();
+        if (readCount_ == 0) continue; // an empty message says nothing
+        std::memcpy(buf, in_, readCount_);
+        *count = readCount_;
+        return true;
+    }
+}
+
+bool WebConnection::writeRaw(const void* buf, uint32_t len) {
+    if (!isOpen() || writeFailed_) return failClosed();
+    if (len == 0) return true;
+    const auto deadline = deadlineAfter(writeMs_);
+    const auto* bound = writeMs_ ? &deadline : nullptr;
+    auto finished = [this] { return !writing_; };
+    // A write that ran out of time before is still under way: it goes first.
+    if (writing_ && !link_.runUntil(finished, bound)) {
+        lastWasTimeout_ = isOpen();
+        return false;
+    }
+    if (!isOpen() || writeFailed_) return failClosed();
+    out_.assign(static_cast<const char*>(buf), len);
+    writing_ = true;
+    link_.ws.async_write(net::buffer(out_), [this](beast::error_code ec, size_t) {
+        writing_ = false;
+        if (ec) writeFailed_ = true;
+    });
+    if (!link_.runUntil(finished, bound)) {
+        lastWasTimeout_ = isOpen();
+        return false;
+    }
+    if (writeFailed_ || !isOpen()) return failClosed();
+    return true;
+}
+
+bool WebConnection::setTimeouts(uint32_t writeMs, uint32_t readMs) {
+    if (!isOpen()) return false;
+    writeMs_ = writeMs;
+    readMs_ = readMs;
+    return true;
+}
+
+void WebConnection::describe(char* out) {
+    if (!isOpen()) {
+        std::snprintf(out, LineBufferSize, "WEB (socket has been closed)");
+        return;
+    }
+    const uint8_t* r = peer_.remote;
+    const uint8_t* l = peer_.local;
+    if (peer_.forwarded) {
+        const uint8_t* v = peer_.via;
+        std::snprintf(out, LineBufferSize,
+                      "WEB from %d.%d.%d.%d via %d.%d.%d.%d:%d (remote) to %d.%d.%d.%d:%d (local)",
+                      r[0], r[1], r[2], r[3], v[0], v[1], v[2], v[3], peer_.viaPort, l[0], l[1],
+                      l[2], l[3], peer_.localPort);
+        return;
+    }
+    std::snprintf(out, LineBufferSize, "WEB from %d.%d.%d.%d:%d (remote) to %d.%d.%d.%d:%d (local)",
+                  r[0], r[1], r[2], r[3], peer_.remotePort, l[0], l[1], l[2], l[3],
+                  peer_.localPort);
+}
