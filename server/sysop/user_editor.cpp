@@ -149,15 +149,12 @@ void showSelectedUser() {
         setTime(IdcUserLastLogin, rec.lastLogin);
         setNumber(IdcUserUploadKb, rec.uploadKb);
         setNumber(IdcUserDownloadKb, rec.downloadKb);
-        ovCheckDlgButton(w, IdcUserUtf8,
-                         (rec.userFlags & Utf8TerminalFlag) ? BST_CHECKED : BST_UNCHECKED);
         ovEnableDlgItem(w, IdcDeleteUser, TRUE);
         return;
     }
     for (int id : {IdcUserLogin, IdcUserPassword, IdcUserAccess, IdcUserRealName, IdcUserFirstLogin,
                    IdcUserLastLogin, IdcUserUploadKb, IdcUserDownloadKb})
         ovSetDlgItemText(w, id, "");
-    ovCheckDlgButton(w, IdcUserUtf8, BST_UNCHECKED);
     ovEnableDlgItem(w, IdcDeleteUser, FALSE);
 }
 
@@ -176,11 +173,6 @@ void saveSelectedUser() {
     char access[64] = {};
     ovGetDlgItemText(w, IdcUserAccess, access, sizeof access);
     rec.accessLevel = uint16_t(numberFrom(access, 65535));
-    // Only this bit: the terminal type and the other flags stay as sessions left them.
-    if (ovIsDlgButtonChecked(w, IdcUserUtf8) == BST_CHECKED)
-        rec.userFlags = uint16_t(rec.userFlags | Utf8TerminalFlag);
-    else
-        rec.userFlags = uint16_t(rec.userFlags & ~Utf8TerminalFlag);
     (void)updateUser(rec); // silent by design: the fields stay as typed
 }
 
