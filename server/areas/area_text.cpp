@@ -2,6 +2,7 @@
 
 #include "server/areas/area_tree.h"
 #include "server/base/file_helpers.h"
+#include "server/base/product.h"
 
 #include "ovui.h"
 
@@ -98,6 +99,6 @@ bool editAreaDescription(uint32_t id, HWND owner) {
     std::snprintf(command, sizeof command, "notepad %08x.txt", id);
     if (ovStartProcess(command, directory.c_str())) return true;
     std::string text = std::string("Unable to perform action:  ") + command;
-    ovMessageBox(owner, text.c_str(), "Ossivane BBS", MB_OK | MB_ICONERROR);
+    ovMessageBox(owner, text.c_str(), ProductName, MB_OK | MB_ICONERROR);
     return false;
 }

@@ -14,7 +14,7 @@
 #include "server/connections/telnet_listener.h"
 #include "server/connections/web_listener.h"
 #include "server/control/app_state.h"
-#include "server/control/modem_hooks.h"
+#include "server/modems/telephony.h"
 #include "server/plugins/plugin_registry.h"
 #include "server/preferences/preferences.h"
 #include "server/sessions/session.h"

@@ -10,7 +10,6 @@
 #include "server/modems/modem_state.h"
 #include "server/modems/tapi_binding.h"
 #include "server/preferences/preferences.h"
-#include "server/sessions/session_threads.h"
 
 namespace modems {
 
@@ -116,8 +115,8 @@ void startSession(ModemLine& line) {
     reserveCommForSession(comm);
     runningSessions.fetch_add(1);
     try {
-        std::thread([comm] {
-            modemSessionThread(comm);
+        std::thread([comm, run = callSession] {
+            run(comm);
             runningSessions.fetch_sub(1);
         }).detach();
     } catch (const std::system_error&) {
@@ -231,9 +230,10 @@ void onReply(int32_t request, int32_t result) {
 
 using namespace modems;
 
-void startAcceptingCalls() {
+void startAcceptingCalls(CallSession run) {
     std::lock_guard g(modemLineLock());
-    accepting = telephonyInitialized;
+    callSession = run;
+    accepting = telephonyInitialized && run;
 }
 
 void stopAcceptingCalls() {

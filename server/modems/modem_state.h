@@ -9,6 +9,7 @@ inline ModemLine lines[MaxModemLines];
 inline HLINEAPP lineApp = 0;
 inline bool telephonyInitialized = false;
 inline bool accepting = false;
+inline CallSession callSession = nullptr; // what connected calls are handed to
 inline uint32_t openLineCount = 0;
 
 // Telephony lets go of a comm descriptor taken from lineGetID (comm_holds.cpp); the session

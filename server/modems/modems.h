@@ -2,14 +2,14 @@
 // them. Offered calls are accepted and answered while accepting is on; a connected call gets its
 // comm handle, its caller identification and a session thread with a SerialConnection.
 // initTelephony, shutdownTelephony, startAcceptingCalls and modemDeviceCount are declared in
-// server/control/modem_hooks.h. Everything here runs under the modem line lock.
+// telephony.h. Everything here runs under the modem line lock.
 #pragma once
 
 #include <cstdint>
 #include <mutex>
 
 #include "platform/telephony/ovtapi.h"
-#include "server/control/modem_hooks.h"
+#include "server/modems/telephony.h"
 
 constexpr uint32_t MaxModemLines = 64;
 constexpr uint32_t ModemTextSize = 64; // 63 characters and a NUL

@@ -7,7 +7,6 @@
 #include "server/log/event_log.h"
 #include "server/plugins/plugin_host.h"
 #include "server/preferences/preferences.h"
-#include "server/sessions/session_list.h"
 #include "server/sessions/terminal.h"
 #include "server/users/user_db.h"
 
@@ -214,7 +213,7 @@ void buildAreaScreen(char screen[22 * 80], uint32_t areaId, uint32_t parentId,
     putEntry(screen, row, getKeyQuit(), logoff);
 }
 
-void browseAreas(Connection& c, const char* loginName) {
+DisconnectReason browseAreas(Connection& c, const char* loginName) {
     TerminalState t;
     t.init(c);
     uint32_t currentArea = 0;
@@ -223,9 +222,6 @@ void browseAreas(Connection& c, const char* loginName) {
     const char quitKey = getKeyQuit();
     char errorText[PrefTextSize];
     getGenericErrorText(errorText);
-
-    setSessionLogin(c, loginName);
-    logLogin(c, loginName);
 
     UserRecord user;
     AreaRecord area;
@@ -237,8 +233,7 @@ void browseAreas(Connection& c, const char* loginName) {
         for (;;) {
             if (endSession) {
                 (void)c.releaseOutput();
-                logDisconnect(c, DisconnectReason::LoggedOff);
-                return;
+                return DisconnectReason::LoggedOff;
             }
             if (!getArea(currentArea, area) || !findUser(user, loginName)) {
                 (void)c.writeString(errorText);
@@ -271,8 +266,7 @@ void browseAreas(Connection& c, const char* loginName) {
         }
     }
     (void)c.releaseOutput();
-    DisconnectReason reason = endSession     ? DisconnectReason::LoggedOff
-                              : c.timedOut() ? DisconnectReason::TimedOut
-                                             : DisconnectReason::ClosedWithoutLogoff;
-    logDisconnect(c, reason);
+    return endSession     ? DisconnectReason::LoggedOff
+           : c.timedOut() ? DisconnectReason::TimedOut
+                          : DisconnectReason::ClosedWithoutLogoff;
 }

@@ -1,9 +1,11 @@
 // The caller's walk through the area tree after login: one screen per area, one key per choice.
 // browseAreas runs on the caller's session thread until log-off, a plug-in's end request or a
-// failed read or write, and logs DISCONNECT before it returns.
+// failed read or write, and says how the caller left.
 #pragma once
 
 #include <cstdint>
+
+#include "server/log/event_log.h"
 
 class Connection;
 struct UserRecord;
@@ -11,7 +13,7 @@ struct UserRecord;
 constexpr int AreaScreenRows = 22;
 constexpr int AreaScreenCols = 80;
 
-void browseAreas(Connection& c, const char* loginName);
+DisconnectReason browseAreas(Connection& c, const char* loginName);
 // Counts one more login, stamps lastLogin and saves the account; the save's result.
 [[nodiscard]] bool recordLogin(UserRecord& user);
 // Composes the 22x80 area screen (no line ends); ansi chooses box-drawing rules over ASCII ones.

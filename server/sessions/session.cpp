@@ -1,9 +1,11 @@
 #include "server/sessions/session.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
+#include "server/base/product.h"
 #include "server/connections/connection.h"
 #include "server/log/event_log.h"
 #include "server/preferences/preferences.h"
@@ -35,10 +37,31 @@ bool passwordMatches(const char* typed, const UserRecord& rec) {
     return std::strncmp(typed, rec.password, sizeof rec.password) == 0;
 }
 
-bool giveUp(Connection& c) {
-    logDisconnect(c, c.timedOut() ? DisconnectReason::TimedOut
-                                  : DisconnectReason::ClosedWithoutLogoff);
-    return false;
+// How a caller left who did not log off.
+DisconnectReason leftWithoutLogoff(Connection& c) {
+    return c.timedOut() ? DisconnectReason::TimedOut : DisconnectReason::ClosedWithoutLogoff;
+}
+
+// The caller on the other end: the account name typed at the login prompt or made anew, or
+// the one the connection authenticated. False: the caller left on the way.
+bool identify(Connection& c, const SessionStart& start, char loginName[LineBufferSize]) {
+    if (start.authenticatedLogin.empty()) return performLogin(c, loginName);
+    std::snprintf(loginName, LineBufferSize, "%s", start.authenticatedLogin.c_str());
+    return true;
+}
+
+// From login to departure; how the caller left.
+DisconnectReason serveAdmitted(Connection& c, const SessionStart& start, bool unrevealing) {
+    char loginName[LineBufferSize] = {};
+    if (!identify(c, start, loginName)) return leftWithoutLogoff(c);
+    if (unrevealing) {
+        (void)(c.writeString("\r\n") && c.writeString("\r\n") && writeBanner(c) &&
+               c.writeString("\r\n") && c.writeString("\r\n"));
+        std::this_thread::sleep_for(UnrevealedBannerPause);
+    }
+    setSessionLogin(c, loginName);
+    logLogin(c, loginName);
+    return (start.afterLogin ? start.afterLogin : browseAreas)(c, loginName);
 }
 
 } // namespace
@@ -56,26 +79,26 @@ bool performLogin(Connection& c, char loginName[256]) {
     if (getAllowNewAccounts()) {
         getHowToCreateText(text);
         if (!(c.writeString(text) && c.writeString("\r\n") && c.writeString("\r\n")))
-            return giveUp(c);
+            return false;
     }
     for (uint32_t attempts = 0;; ++attempts) {
         // Read at each attempt and compared unsigned: -1 in the file means no limit.
-        if (attempts > static_cast<uint32_t>(getLoginRetries())) return giveUp(c);
+        if (attempts > static_cast<uint32_t>(getLoginRetries())) return false;
         c.setEcho(true);
         do {
             getLoginPrompt(text);
-            if (!writePrompt(c, text) || !c.readLine(loginName)) return giveUp(c);
+            if (!writePrompt(c, text) || !c.readLine(loginName)) return false;
         } while (loginName[0] == 0);
         loginName[NameLimit] = 0;
         if (getAllowNewAccounts() && equalsIgnoringAsciiCase(loginName, keyword)) {
             if (createNewAccount(c, loginName)) return true;
-            return giveUp(c);
+            return false;
         }
         c.setEcho(false);
         char password[LineBufferSize];
         getPasswordPrompt(text);
         if (!writePrompt(c, text) || !c.readLine(password) || !c.writeString("\r\n"))
-            return giveUp(c);
+            return false;
         password[NameLimit] = 0;
         UserRecord rec;
         // An account still being created has no password yet: nobody may log in to it.
@@ -85,28 +108,21 @@ bool performLogin(Connection& c, char loginName[256]) {
         logLoginFailure(c, loginName);
         getLoginFailureText(text);
         if (!(c.writeString(text) && c.writeString("\r\n") && c.writeString("\r\n")))
-            return giveUp(c);
+            return false;
     }
 }
 
-void runSession(Connection& c) {
+void runSession(Connection& c, const SessionStart& start) {
     const bool unrevealing = getUnrevealingLogin();
     logConnect(c);
     addSession(c);
     const uint32_t idleMs = getIdleTimeoutMs();
     (void)c.setTimeouts(idleMs, idleMs);
     if (!unrevealing) (void)writeBanner(c);
-    if (admitCaller(c)) {
-        char loginName[LineBufferSize] = {};
-        if (performLogin(c, loginName)) {
-            if (unrevealing) {
-                (void)(c.writeString("\r\n") && c.writeString("\r\n") && writeBanner(c) &&
-                       c.writeString("\r\n") && c.writeString("\r\n"));
-                std::this_thread::sleep_for(UnrevealedBannerPause);
-            }
-            browseAreas(c, loginName);
-        }
-        countOutCaller();
-    }
+    const bool admitted = admitCaller(c);
+    DisconnectReason departure = DisconnectReason::ClosedWithoutLogoff; // refused: no seat
+    if (admitted) departure = serveAdmitted(c, start, unrevealing);
+    logDisconnect(c, departure);
+    if (admitted) countOutCaller();
     removeSession(c);
 }

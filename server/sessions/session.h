@@ -1,15 +1,27 @@
 // What one caller lives through on its session thread: arrival, banner, the user limit, the
-// login dialogue and then area navigation. Texts before the login are always plain.
+// login dialogue, the stage after login, and departure. Each stage says how it ended, and
+// runSession logs the one DISCONNECT entry. Texts before the login are always plain.
 #pragma once
+
+#include <string>
+
+#include "server/log/event_log.h"
 
 class Connection;
 
-constexpr const char* ProductName = "Ossivane BBS";
-constexpr const char* VersionText = "Version 1.00b1, build 311 (14 Apr 99)";
+// The stage after login: serves a logged-in caller until they leave and says how they left.
+using AfterLogin = DisconnectReason (*)(Connection& c, const char* loginName);
+
+struct SessionStart {
+    AfterLogin afterLogin = nullptr; // null: the area tree (browseAreas)
+    // Set when the connection has already authenticated the caller (an SSH key, a web
+    // sign-in): the login dialogue is skipped and the caller enters the stage after login.
+    std::string authenticatedLogin;
+};
 
 // The whole stay of one caller; never closes the connection itself.
-void runSession(Connection& c);
-// True: logged in as loginName (256 bytes). False: gave up, DISCONNECT already logged.
+void runSession(Connection& c, const SessionStart& start = {});
+// True: logged in as loginName (256 bytes). False: the caller gave up, hung up or timed out.
 [[nodiscard]] bool performLogin(Connection& c, char loginName[256]);
 // The product name and version on two lines, then a blank line.
 [[nodiscard]] bool writeBanner(Connection& c);

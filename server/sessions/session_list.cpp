@@ -136,7 +136,6 @@ bool admitCaller(Connection& c) {
     logTooManyUsers();
     // Gives the refusal time to reach the caller before the line is closed.
     std::this_thread::sleep_for(RefusalPause);
-    logDisconnect(c, DisconnectReason::ClosedWithoutLogoff);
     return false;
 }
 

@@ -49,7 +49,7 @@ template <class F> void forEachSession(F f) {
 }
 
 // Admission: true counts the caller in and updates the tray; false means the caller was told
-// tooManyUsersText, logged and (after a second) logged as disconnected.
+// tooManyUsersText and logged, and a second has passed for the text to reach them.
 [[nodiscard]] bool admitCaller(Connection& c);
 // Counts an admitted caller out and updates the tray.
 void countOutCaller();

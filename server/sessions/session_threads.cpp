@@ -6,25 +6,35 @@
 #include <system_error>
 #include <thread>
 
+#include "server/connections/serial_connection.h"
 #include "server/connections/tcp_connection.h"
-#include "server/sessions/session.h"
 
 namespace {
 std::atomic<uint32_t> running{0};
 }
 
-void telnetSessionThread(int socketFd) {
+void telnetSessionThread(int socketFd, const SessionStart& start) {
     if (socketFd < 0) return;
     TelnetConnection connection(socketFd);
-    runSession(connection);
+    runSession(connection, start);
 }
 
-void startTelnetSession(int socketFd) {
+void modemSessionThread(int commHandle, const SessionStart& start) {
+    if (commHandle < 0) return;
+    SerialConnection connection(commHandle);
+    runSession(connection, start);
+}
+
+void modemCallSession(int commHandle) {
+    modemSessionThread(commHandle);
+}
+
+void startTelnetSession(int socketFd, const SessionStart& start) {
     if (socketFd < 0) return;
     running.fetch_add(1);
     try {
-        std::thread([socketFd] {
-            telnetSessionThread(socketFd);
+        std::thread([socketFd, start] {
+            telnetSessionThread(socketFd, start);
             running.fetch_sub(1);
         }).detach();
     } catch (const std::system_error&) {

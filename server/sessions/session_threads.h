@@ -4,12 +4,15 @@
 
 #include <cstdint>
 
+#include "server/sessions/session.h"
+
 // Negative handles mean "no caller" and return at once (0 is a valid descriptor here).
-void telnetSessionThread(int socketFd);
-// Defined in modem_session_thread.cpp, built once server/connections/serial_connection.h exists.
-void modemSessionThread(int commHandle);
+void telnetSessionThread(int socketFd, const SessionStart& start = {});
+void modemSessionThread(int commHandle, const SessionStart& start = {});
+// The modem module's call handler: a connected call's session, with the usual stages.
+void modemCallSession(int commHandle);
 
 // Starts telnetSessionThread on a new detached thread; closes the socket if none can start.
-void startTelnetSession(int socketFd);
+void startTelnetSession(int socketFd, const SessionStart& start = {});
 // Threads started by startTelnetSession that have not finished yet.
 uint32_t runningSessionThreads();

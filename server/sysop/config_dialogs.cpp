@@ -5,7 +5,7 @@
 #include <iterator>
 
 #include "server/control/app_state.h"
-#include "server/control/modem_hooks.h"
+#include "server/modems/telephony.h"
 #include "server/preferences/preferences.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "server/areas/area_tree.h"
 #include "server/connections/telnet_listener.h"
 #include "server/control/app_state.h"
-#include "server/control/modem_hooks.h"
+#include "server/modems/telephony.h"
 #include "server/plugins/plugin_registry.h"
 #include "server/preferences/preferences.h"
 #include "server/sessions/session_list.h"
@@ -128,7 +128,7 @@ void startMainWindow(HWND window) {
     mainWindow = window;
     registerAppMessages();
     if (getUseTcp() && !startListening()) showListenerNotice(window);
-    if (getUseTapi()) startAcceptingCalls();
+    if (getUseTapi()) startAcceptingCalls(modemCallSession);
     addTrayIcon();
     char tip[TrayTipSize];
     formatUserCountTip(tip, 0, getMaxUsers());

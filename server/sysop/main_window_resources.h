@@ -3,12 +3,11 @@
 #pragma once
 
 #include "ovui.h"
+#include "server/base/product.h"
 
 constexpr int MainDialogId = 118;
 constexpr int MainMenuId = 101;
-constexpr const char* MainWindowTitle = "Ossivane BBS";
-constexpr const char* ProductName = "Ossivane BBS";
-constexpr const char* VersionText = "Version 1.00b1, build 311 (14 Apr 99)";
+constexpr const char* MainWindowTitle = ProductName;
 constexpr int AboutDialogId = 107;
 constexpr int SplashBitmapId = 106;
 

@@ -4,12 +4,12 @@
 #include <cstring>
 #include <mutex>
 
+#include "server/base/product.h"
 #include "server/control/app_state.h"
 
 namespace {
 
 constexpr UINT TrayIconId = 1;
-constexpr const char* ProductName = "Ossivane BBS";
 
 std::recursive_mutex trayLock;
 int shownLevel = 0;

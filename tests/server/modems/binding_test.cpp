@@ -7,6 +7,7 @@
 #include "server/connections/serial_connection.h"
 #include "server/modems/modems.h"
 #include "server/modems/tapi_binding.h"
+#include "support/caller_support.h"
 
 TEST(MissingTelephonyLibrary, StartsWithoutModemsAndIsNeverLookedForAgain) {
     tapi::setTelephonyLibraryName("libovtapi-not-installed.so");
@@ -25,7 +26,7 @@ TEST(MissingTelephonyLibrary, StartsWithoutModemsAndIsNeverLookedForAgain) {
     EXPECT_FALSE(initTelephony());
     EXPECT_EQ(tapi::lineGetCallInfo(1, nullptr), LINEERR_OPERATIONUNAVAIL);
 
-    startAcceptingCalls();
+    startAcceptingCalls(ovtest::standInCallSession);
     shutdownTelephony();
     shutdownTelephony();
     hangUpModemCall(5);

@@ -36,7 +36,7 @@ TEST_F(ModemTest, CallerWithIdIsAnsweredLogsInAndLogsOff) {
     startModem();
     EXPECT_EQ(modemDeviceCount(), 1u);
     EXPECT_STREQ(modemLineAt(0).deviceName, "Test Modem");
-    startAcceptingCalls();
+    startAcceptingCalls(ovtest::standInCallSession);
     sim->setAnswer(33600);
 
     ASSERT_TRUE(callUntilLoginPrompt("5551234", "JOHN DOE"));
@@ -70,7 +70,7 @@ TEST_F(ModemTest, CallerWithIdIsAnsweredLogsInAndLogsOff) {
 
 TEST_F(ModemTest, BlockedAndOutOfAreaCallersAreNamedSoAndTheLineTakesCallAfterCall) {
     startModem();
-    startAcceptingCalls();
+    startAcceptingCalls(ovtest::standInCallSession);
     const std::pair<const char*, const char*> calls[] = {
         {"P", "Anonymous call"}, {"O", "Out of area"}, {"5550000", "5550000"}};
     int ended = 0;
@@ -106,14 +106,14 @@ TEST_F(ModemTest, WithoutAcceptingAnOfferedCallIsNeverAnsweredButTheLineStaysOpe
     EXPECT_EQ(modemDeviceCount(), 1u);
 
     // Switched on, the same line answers the next call.
-    startAcceptingCalls();
+    startAcceptingCalls(ovtest::standInCallSession);
     ASSERT_TRUE(callUntilLoginPrompt("5551234"));
 }
 
 TEST_F(ModemTest, RemoteHangUpMidSessionEndsItWithoutLogoff) {
     makeAccount("bob", "pw");
     startModem();
-    startAcceptingCalls();
+    startAcceptingCalls(ovtest::standInCallSession);
     ASSERT_TRUE(callUntilLoginPrompt("5551234"));
     ASSERT_TRUE(logIn("bob", "pw"));
     sim->hangUp();
@@ -137,7 +137,7 @@ TEST_F(ModemTest, RemoteHangUpMidSessionEndsItWithoutLogoff) {
 TEST_F(ModemTest, CallerWhoTypesNothingTimesOutAndIsHungUp) {
     ASSERT_TRUE(setIdleTimeoutMs(300));
     startModem();
-    startAcceptingCalls();
+    startAcceptingCalls(ovtest::standInCallSession);
     ASSERT_TRUE(callUntilLoginPrompt("5551234"));
     ASSERT_TRUE(waitForQuietLine());
     EXPECT_EQ(sim->callsEnded(), 1);
@@ -147,7 +147,7 @@ TEST_F(ModemTest, CallerWhoTypesNothingTimesOutAndIsHungUp) {
 TEST_F(ModemTest, SysopDropsOneModemCallerThenAll) {
     makeAccount("carol", "pw");
     startModem();
-    startAcceptingCalls();
+    startAcceptingCalls(ovtest::standInCallSession);
     ASSERT_TRUE(callUntilLoginPrompt("5551234"));
     ASSERT_TRUE(logIn("carol", "pw"));
     auto rows = snapshotSessions();
@@ -169,7 +169,7 @@ TEST_F(ModemTest, SysopDropsOneModemCallerThenAll) {
 TEST_F(ModemTest, LineClosedByTheServiceEndsTheSessionAndLeavesTheEntry) {
     makeAccount("dave", "pw");
     startModem();
-    startAcceptingCalls();
+    startAcceptingCalls(ovtest::standInCallSession);
     ASSERT_TRUE(callUntilLoginPrompt("5551234"));
     ASSERT_TRUE(logIn("dave", "pw"));
     HLINE handle = modemLineAt(0).lineHandle;
@@ -197,7 +197,7 @@ TEST_F(ModemTest, LineClosedByTheServiceEndsTheSessionAndLeavesTheEntry) {
 TEST_F(ModemTest, CallBelowTheMinimumRateIsHungUpBeforeAnySession) {
     ASSERT_TRUE(setMinimumBps(9600));
     startModem();
-    startAcceptingCalls();
+    startAcceptingCalls(ovtest::standInCallSession);
     sim->setAnswer(2400);
     sim->ring("5551234", "SLOW");
     ASSERT_TRUE(pumpUntil([&] { return sim->callsEnded() == 1; }));

@@ -19,32 +19,6 @@ bool pumpUntil(const std::function<bool()>& cond, int timeoutMs) {
     return ovuiPumpUntil(cond, timeoutMs);
 }
 
-std::vector<std::string> logEvents() {
-    std::vector<std::string> events;
-    if (!ovtest::fileExists("bbslog.txt")) return events;
-    std::string log = ovtest::readFile("bbslog.txt");
-    size_t at = 0;
-    while ((at = log.find("]===\r\n", at)) != std::string::npos) {
-        at += 6;
-        size_t eol = log.find("\r\n", at);
-        std::string name = log.substr(at, eol - at);
-        if (name == "DISCONNECT") {
-            size_t r = log.find("Reason:  ", eol);
-            size_t e = log.find("\r\n", r);
-            name += ": " + log.substr(r + 9, e - r - 9);
-        }
-        events.push_back(name);
-    }
-    return events;
-}
-
-void makeAccount(const char* name, const char* password) {
-    UserRecord rec;
-    ASSERT_TRUE(addUser(rec, name));
-    std::snprintf(rec.password, sizeof rec.password, "%s", password);
-    ASSERT_TRUE(updateUser(rec));
-}
-
 void ModemTest::SetUp() {
     ovInitialize(); // this thread is the UI thread for the whole run
     ASSERT_TRUE(ovIsUiThread());

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/telephony/modemsim.h"
+#include "support/caller_support.h"
 #include "support/test_support.h"
 
 namespace modemtest {
@@ -17,17 +18,12 @@ inline const std::string HowTo = "Login as \"new\" to create a new account.\r\n\
 inline const std::string LoginPrompt = "Login:  ";
 inline const std::string PasswordPrompt = "Password:  ";
 
-// What the stand-in area navigation sends once a caller is logged in.
-inline std::string areasMarker(const std::string& name) {
-    return "AREAS " + name + "\r\n";
-}
+using ovtest::areasMarker;
+using ovtest::logEvents;
+using ovtest::makeAccount;
 
 // Runs the UI loop until cond holds (10 s bound).
 bool pumpUntil(const std::function<bool()>& cond, int timeoutMs = 10000);
-
-// Event headings of bbslog.txt in order; a DISCONNECT carries its reason.
-std::vector<std::string> logEvents();
-void makeAccount(const char* name, const char* password);
 
 class ModemTest : public ovtest::WorkDirTest {
 protected:

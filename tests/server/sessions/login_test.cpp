@@ -50,6 +50,20 @@ TEST_F(LoginTest, FirstLoginDialogueIsExact) {
     EXPECT_EQ(activeUserCount(), 0u);
 }
 
+TEST_F(LoginTest, ConnectionAuthenticatedCallerSkipsTheLoginDialogue) {
+    makeAccount("alice", "Secret");
+    SessionStart start = ovtest::standInStart();
+    start.authenticatedLogin = "alice";
+    SessionServer server(start);
+    LoopbackClient c = server.call();
+    EXPECT_EQ(c.readUntil(areasMarker("alice")), Negotiation + Banner + areasMarker("alice"));
+    ASSERT_TRUE(c.send("Q"));
+    EXPECT_TRUE(c.waitForClose());
+    ASSERT_TRUE(ovtest::waitUntil([] { return runningSessionThreads() == 0; }));
+    EXPECT_EQ(logEvents(),
+              (std::vector<std::string>{"CONNECT", "SUCCESSFUL LOGIN", "DISCONNECT: Logged off"}));
+}
+
 TEST_F(LoginTest, FourWrongPasswordsEndTheCallWithDefaultRetries) {
     makeAccount("alice", "Secret");
     SessionServer server;

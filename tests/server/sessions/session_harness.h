@@ -1,6 +1,5 @@
 // Real Telnet callers for the session tests: a loopback listener whose accepted sockets go to
-// real session threads, the texts callers see, a stand-in for area navigation (which has its
-// own tests) and a reader for the event log.
+// real session threads (with the stand-in after login) and the texts callers see.
 #pragma once
 
 #include <sys/socket.h>
@@ -15,6 +14,7 @@
 #include "server/sessions/session_list.h"
 #include "server/sessions/session_threads.h"
 #include "server/users/user_db.h"
+#include "support/caller_support.h"
 #include "support/test_support.h"
 
 namespace sesstest {
@@ -36,21 +36,21 @@ inline const std::string AnsiPrompt = "Use ANSI escape codes and extended DOS ch
 inline const std::string TooMany =
     "The server's connection limit has been reached.  Please try again later.\r\n";
 
-// What the stand-in navigation sends once a caller is logged in.
-inline std::string areasMarker(const std::string& name) {
-    return "AREAS " + name + "\r\n";
-}
+using ovtest::areasMarker;
+using ovtest::logEvents;
+using ovtest::makeAccount;
 
-// Accepts callers on a free loopback port and serves each on a real session thread.
+// Accepts callers on a free loopback port and serves each on a real session thread, with the
+// stand-in after login.
 class SessionServer {
 public:
-    SessionServer() {
+    explicit SessionServer(SessionStart start = ovtest::standInStart()) {
         fd_ = ovtest::listenOnFreePort(port);
-        acceptor_ = std::thread([this] {
+        acceptor_ = std::thread([this, start] {
             for (;;) {
                 int s = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
                 if (s >= 0)
-                    startTelnetSession(s);
+                    startTelnetSession(s, start);
                 else if (errno != EINTR && errno != ECONNABORTED)
                     return;
             }
@@ -74,32 +74,6 @@ private:
     int fd_ = -1;
     std::thread acceptor_;
 };
-
-// Event headings of bbslog.txt in order; a DISCONNECT carries its reason ("DISCONNECT: ...").
-inline std::vector<std::string> logEvents() {
-    std::vector<std::string> events;
-    std::string log = ovtest::readFile("bbslog.txt");
-    size_t at = 0;
-    while ((at = log.find("]===\r\n", at)) != std::string::npos) {
-        at += 6;
-        size_t eol = log.find("\r\n", at);
-        std::string name = log.substr(at, eol - at);
-        if (name == "DISCONNECT") {
-            size_t r = log.find("Reason:  ", eol);
-            size_t e = log.find("\r\n", r);
-            name += ": " + log.substr(r + 9, e - r - 9);
-        }
-        events.push_back(name);
-    }
-    return events;
-}
-
-inline void makeAccount(const char* name, const char* password) {
-    UserRecord rec;
-    ASSERT_TRUE(addUser(rec, name));
-    std::snprintf(rec.password, sizeof rec.password, "%s", password);
-    ASSERT_TRUE(updateUser(rec));
-}
 
 // Each test starts from the default preferences in its own directory and an empty list.
 class SessionTest : public ovtest::WorkDirTest {

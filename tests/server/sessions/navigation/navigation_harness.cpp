@@ -33,7 +33,7 @@ void NavigationTest::startBrowsing(const char* name) {
     client = ovtest::LoopbackClient(clientSide);
     browser = std::thread([this, serverSide] {
         TelnetConnection c(serverSide);
-        browseAreas(c, login.c_str());
+        left = browseAreas(c, login.c_str());
         finished = true;
     });
     // WILL SUPPRESS-GO-AHEAD, DO SUPPRESS-GO-AHEAD, WILL ECHO
@@ -78,9 +78,9 @@ void NavigationTest::setAnsi(bool on) {
     ASSERT_TRUE(updateUser(u));
 }
 
-std::string NavigationTest::finishedLog() {
+DisconnectReason NavigationTest::departure() {
     EXPECT_TRUE(ovtest::waitUntil([&] { return finished.load(); }));
-    return ovtest::readFile(EventLogFileName);
+    return left;
 }
 
 std::string blankScreen() {

@@ -2,6 +2,7 @@
 // with a fresh working directory, default preferences, an area tree and one account.
 #pragma once
 
+#include "server/log/event_log.h"
 #include "support/test_support.h"
 
 #include <atomic>
@@ -26,12 +27,13 @@ protected:
     void setAnsi(bool on);
     // Everything up to and including the next prompt's closing "]  ".
     std::string nextScreen() { return client.readUntil("]  "); }
-    // The event log, once the caller's thread has finished.
-    std::string finishedLog();
+    // How the caller left, once the caller's thread has finished.
+    DisconnectReason departure();
 
     ovtest::LoopbackClient client;
     std::thread browser;
     std::atomic<bool> finished{false};
+    DisconnectReason left = DisconnectReason::ClosedWithoutLogoff; // set before `finished`
     std::string login = "alice";
 };
 
