@@ -78,8 +78,7 @@ bool performLogin(Connection& c, char loginName[256]) {
     char text[PrefTextSize];
     if (getAllowNewAccounts()) {
         getHowToCreateText(text);
-        if (!(c.writeString(text) && c.writeString("\r\n") && c.writeString("\r\n")))
-            return false;
+        if (!(c.writeString(text) && c.writeString("\r\n") && c.writeString("\r\n"))) return false;
     }
     for (uint32_t attempts = 0;; ++attempts) {
         // Read at each attempt and compared unsigned: -1 in the file means no limit.
@@ -97,8 +96,7 @@ bool performLogin(Connection& c, char loginName[256]) {
         c.setEcho(false);
         char password[LineBufferSize];
         getPasswordPrompt(text);
-        if (!writePrompt(c, text) || !c.readLine(password) || !c.writeString("\r\n"))
-            return false;
+        if (!writePrompt(c, text) || !c.readLine(password) || !c.writeString("\r\n")) return false;
         password[NameLimit] = 0;
         UserRecord rec;
         // An account still being created has no password yet: nobody may log in to it.
@@ -107,8 +105,7 @@ bool performLogin(Connection& c, char loginName[256]) {
             return true;
         logLoginFailure(c, loginName);
         getLoginFailureText(text);
-        if (!(c.writeString(text) && c.writeString("\r\n") && c.writeString("\r\n")))
-            return false;
+        if (!(c.writeString(text) && c.writeString("\r\n") && c.writeString("\r\n"))) return false;
     }
 }
 
