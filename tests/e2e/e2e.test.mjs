@@ -237,11 +237,12 @@ test('a Telnet caller creates an account, leaves a memo, reads a file and switch
   assert.doesNotMatch(screen, /\x1b/);
 });
 
-test('the user editor changes the access level and the real name in bbsusers.dat', async () => {
+test('the user editor changes the access level, the real name and the password in bbsusers.dat', async () => {
   await item(main(), 1021, 'tester').click();
   await page.waitForFunction(() => document.querySelector('[data-control="1032"] input').value === 'tester', null, { timeout: BOUND });
   assert.equal(await inputOf(main(), 1036).inputValue(), 'Tess Tester');
   assert.equal(await inputOf(main(), 1026).inputValue(), '0');
+  assert.equal(await inputOf(main(), 1035).inputValue(), '', 'the page never holds the password');
   assert.ok(await ctl(main(), 1045).isEnabled(), 'Delete user');
   await inputOf(main(), 1026).fill('10');
   await inputOf(main(), 1036).fill('Tess T. Tester');
@@ -252,6 +253,21 @@ test('the user editor changes the access level and the real name in bbsusers.dat
     { id: 0, loginName: 'tester', password: 'secret', realName: 'Tess T. Tester', accessLevel: 10, loginCount: 1, secondLoginCount: 1, userFlags: 0 });
   assert.ok(user.lastLogin >= user.firstLogin && user.firstLogin > 0n);
 
+  // A new password typed in two goes, the box left in between: the second part joins what was
+  // typed, never a row of marks, and the box's text stays on the server.
+  const pass = inputOf(main(), 1035);
+  const passBox = async () => (await snapshot()).windows.flatMap((w) => w.controls || []).find((k) => k.id === 1035);
+  await pass.click();
+  await page.keyboard.type('hid');
+  await page.keyboard.press('Tab');
+  await waitUntil(async () => (await passBox()).filled, 'the typed text on the server');
+  assert.equal((await passBox()).text, '');
+  await pass.click();
+  await page.keyboard.press('End');
+  await page.keyboard.type('den');
+  await ctl(main(), 1046).click();
+  await waitUntil(() => readUsers()[0]?.password === 'hidden', 'the new password');
+
   // The caller's next screen offers the room that level 10 may enter.
   const c = callers[0];
   c.send('A');
@@ -260,6 +276,29 @@ test('the user editor changes the access level and the real name in bbsusers.dat
   const screen = await c.expect(/\[[^\]]*\]  $/);
   assert.match(screen, /2\) Back room/);
   assert.ok(screen.endsWith('[12ABCQ]  '));
+});
+
+test('a description written in the console reaches the caller\'s screen line by line', async () => {
+  await ctl(main(), 1020).locator('.label', { hasText: 'Main hall' }).click();
+  await ctl(main(), 1050).click();
+  const ed = page.locator('.window.editor');
+  await ed.waitFor();
+  await page.waitForFunction(() => document.querySelector('.window.editor textarea').value.startsWith('Welcome'), null, { timeout: BOUND });
+  await ed.locator('textarea').fill('Welcome to the board.\nPick a room by its number.\n');
+  await ed.locator('button', { hasText: 'Save' }).click();
+  await waitUntil(() => readWorkFile('area/00000000.txt')?.toString('latin1') === 'Welcome to the board.\r\nPick a room by its number.\r\n', 'the description saved with CR LF');
+  await ed.locator('button', { hasText: 'Close' }).click();
+  await ed.waitFor({ state: 'detached' });
+
+  // The caller's composed screen: 22 rows of 80 columns, the description on the left from row 1.
+  const c = callers[0];
+  c.send('A');
+  await c.expect('Ctrl-C to cancel.\r\n');
+  c.send('\x03');
+  const prompt = '[12ABCQ]  ';
+  const screen = await c.expect(prompt);
+  const rows = screen.slice(-(22 * 80 + prompt.length), -prompt.length).match(/.{80}/gs);
+  assert.deepEqual(rows.slice(1, 4).map((r) => r.slice(0, 42).trimEnd()), ['Welcome to the board.', 'Pick a room by its number.', '']);
 });
 
 test('each Security switch rewrites osvbpref.dat at once and moves its check mark', async () => {
@@ -325,7 +364,7 @@ test('Active connections shows each caller; Disconnect drops the chosen one', as
 test('File, Exit drops the callers online, even one inside a plug-in, and ovhost ends with 0', async () => {
   const inPlugin = await call();
   callers.push(inPlugin);
-  await logIn(inPlugin, 'tester', 'secret');
+  await logIn(inPlugin, 'tester', 'hidden');
   inPlugin.send('A');
   await inPlugin.expect('Ctrl-C to cancel.\r\n');
   await page.waitForFunction(() => document.title === '2 user(s) out of a maximum of 5', null, { timeout: BOUND });
@@ -358,7 +397,7 @@ test('started again, the server keeps the plug-ins, the area and the user, and e
   await item(main(), 1027, 'Memo to sysop').waitFor();
   const c = await call();
   callers.push(c);
-  const screen = await logIn(c, 'tester', 'secret');
+  const screen = await logIn(c, 'tester', 'hidden');
   assert.match(screen, /C\) Read the rules/);
   server.child.kill('SIGTERM');
   await c.closedByServer();

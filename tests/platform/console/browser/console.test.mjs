@@ -245,12 +245,14 @@ test('the text editor window saves and closes', async () => {
   await ed.waitFor();
   const area = ed.locator('textarea');
   await page.waitForFunction(() => document.querySelector('.window.editor textarea').value === 'Welcome to the lobby.\n');
-  await area.fill('Welcome to the arcade.\n');
+  // The text area gives LF; the file gets CR LF.
+  await area.fill('Welcome to the arcade.\nMind the step.\n');
   await ed.locator('button', { hasText: 'Save' }).click();
   const file = join(demo.workDir, 'desc.txt');
-  for (let i = 0; i < 100 && readFileSync(file, 'utf8') !== 'Welcome to the arcade.\n'; i++)
+  const saved = 'Welcome to the arcade.\r\nMind the step.\r\n';
+  for (let i = 0; i < 100 && readFileSync(file, 'utf8') !== saved; i++)
     await new Promise((r) => setTimeout(r, 50));
-  assert.equal(readFileSync(file, 'utf8'), 'Welcome to the arcade.\n');
+  assert.equal(readFileSync(file, 'utf8'), saved);
   await ed.locator('button', { hasText: 'Close' }).click();
   await ed.waitFor({ state: 'detached' });
 });
