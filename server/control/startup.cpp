@@ -26,15 +26,14 @@
 
 namespace {
 
-// ---- Splash
-// ---------------------------------------------------------------------------------
+// ---- Splash ---------------------------------------------------------------------------------
 constexpr int SplashTemplateId = 100;
 constexpr int IdcSplashText = 1000;
 
 struct SplashWindow {
-  std::recursive_mutex lock;
-  HWND window = nullptr;
-  char text[256] = {};
+    std::recursive_mutex lock;
+    HWND window = nullptr;
+    char text[256] = {};
 };
 SplashWindow splash;
 
@@ -56,173 +55,154 @@ const OvDialogTemplate splashTemplate = {
 };
 
 INT_PTR splashProc(HWND window, UINT msg, WPARAM, LPARAM) {
-  if (msg == WM_CLOSE) {
-    ovDestroyWindow(window);
-    return TRUE;
-  }
-  return msg == WM_INITDIALOG ? TRUE : FALSE;
+    if (msg == WM_CLOSE) {
+        ovDestroyWindow(window);
+        return TRUE;
+    }
+    return msg == WM_INITDIALOG ? TRUE : FALSE;
 }
 
-void printLine(const char *text) {
-  std::printf("%s\n", text);
-  std::fflush(stdout);
+void printLine(const char* text) {
+    std::printf("%s\n", text);
+    std::fflush(stdout);
 }
 
-// ---- Stop requests
-// --------------------------------------------------------------------------
+// ---- Stop requests --------------------------------------------------------------------------
 std::mutex stopLock;
 std::condition_variable stopChanged;
 std::atomic<bool> stopRequested{false};
 constexpr int MaxStopRounds = 32;
 
-// On the UI thread. Dialogs above the main window are cancelled one per round
-// (each round runs in the loop of the dialog below the one just ended); then
-// the main window gets WM_CLOSE.
-void stopOnUiThread(void *arg) {
-  auto round = reinterpret_cast<intptr_t>(arg);
-  HWND main = mainWindow.load();
-  HWND top = ovuiTopModal();
-  if (top && top != main && round < MaxStopRounds) {
-    ovEndDialog(top, IDCANCEL);
-    ovPostCall(stopOnUiThread, reinterpret_cast<void *>(round + 1));
-    return;
-  }
-  if (main)
-    ovPostMessage(main, WM_CLOSE, 0, 0);
+// On the UI thread. Dialogs above the main window are cancelled one per round (each round runs
+// in the loop of the dialog below the one just ended); then the main window gets WM_CLOSE.
+void stopOnUiThread(void* arg) {
+    auto round = reinterpret_cast<intptr_t>(arg);
+    HWND main = mainWindow.load();
+    HWND top = ovuiTopModal();
+    if (top && top != main && round < MaxStopRounds) {
+        ovEndDialog(top, IDCANCEL);
+        ovPostCall(stopOnUiThread, reinterpret_cast<void*>(round + 1));
+        return;
+    }
+    if (main) ovPostMessage(main, WM_CLOSE, 0, 0);
 }
 
 bool waitForStop(std::chrono::milliseconds bound) {
-  std::unique_lock lock(stopLock);
-  return stopChanged.wait_for(lock, bound, [] { return stopRequested.load(); });
+    std::unique_lock lock(stopLock);
+    return stopChanged.wait_for(lock, bound, [] { return stopRequested.load(); });
 }
 
-// ---- Start-up
-// -------------------------------------------------------------------------------
+// ---- Start-up -------------------------------------------------------------------------------
 constexpr auto SplashPause = std::chrono::milliseconds(2000);
-constexpr const char *NoPreferencesCaption = "Preferences file not found";
-constexpr const char *NoPreferencesText =
-    "Ossivane did not find a preferences file (osvbpref.dat) in the working "
-    "directory; the "
-    "default configuration is being used.  You should choose \"Configure\" "
-    "from the \"File\" "
+constexpr const char* NoPreferencesCaption = "Preferences file not found";
+constexpr const char* NoPreferencesText =
+    "Ossivane did not find a preferences file (osvbpref.dat) in the working directory; the "
+    "default configuration is being used.  You should choose \"Configure\" from the \"File\" "
     "menu to set the configuration options.";
 
-// Shown modally when someone can answer it: the console, or whoever drives the
-// runtime.
+// Shown modally when someone can answer it: the console, or whoever drives the runtime.
 void tellNoPreferences(bool consoleWanted) {
-  const bool consoleUp = !consoleAddress().empty();
-  if (!consoleUp) {
-    std::printf("Message box \"%s\": %s\n", NoPreferencesCaption,
-                NoPreferencesText);
-    std::fflush(stdout);
-  }
-  if (consoleWanted && !consoleUp)
-    return; // nobody could ever dismiss it
-  (void)ovMessageBox(nullptr, NoPreferencesText, NoPreferencesCaption,
-                     MB_OK | MB_ICONINFORMATION);
+    const bool consoleUp = !consoleAddress().empty();
+    if (!consoleUp) {
+        std::printf("Message box \"%s\": %s\n", NoPreferencesCaption, NoPreferencesText);
+        std::fflush(stdout);
+    }
+    if (consoleWanted && !consoleUp) return; // nobody could ever dismiss it
+    (void)ovMessageBox(nullptr, NoPreferencesText, NoPreferencesCaption,
+                       MB_OK | MB_ICONINFORMATION);
 }
 
-// The caller page's title: the product's name, or with an unrevealing login the
-// root area's.
+// The caller page's title: the product's name, or with an unrevealing login the root area's.
 std::string webBoardName() {
-  if (!getUnrevealingLogin())
-    return ProductName;
-  AreaRecord root;
-  return getArea(0, root) ? root.title : "";
+    if (!getUnrevealingLogin()) return ProductName;
+    AreaRecord root;
+    return getArea(0, root) ? root.title : "";
 }
 
-void runWebSession(Connection &c) { runSession(c); }
+void runWebSession(Connection& c) {
+    runSession(c);
+}
 
 // What the main window's WM_CLOSE does, for when there never was a main window.
 void shutDownWithoutWindow() {
-  disconnectAll();
-  unloadAllPlugins();
-  shutdownWinsock();
-  shutdownTelephony();
-  freeAreaTree();
+    disconnectAll();
+    unloadAllPlugins();
+    shutdownWinsock();
+    shutdownTelephony();
+    freeAreaTree();
 }
 
 } // namespace
 
 void showSplash() {
-  setSplashText(ProductName);
-  HWND window = ovCreateDialog(&splashTemplate, nullptr, splashProc, 0);
-  std::lock_guard lock(splash.lock);
-  splash.window = window;
-  if (window)
-    ovSetDlgItemText(window, IdcSplashText, splash.text);
+    setSplashText(ProductName);
+    HWND window = ovCreateDialog(&splashTemplate, nullptr, splashProc, 0);
+    std::lock_guard lock(splash.lock);
+    splash.window = window;
+    if (window) ovSetDlgItemText(window, IdcSplashText, splash.text);
 }
 
-void setSplashText(const char *text) {
-  std::lock_guard lock(splash.lock);
-  std::snprintf(splash.text, sizeof splash.text, "%s", text ? text : "");
-  if (splash.window)
-    ovSetDlgItemText(splash.window, IdcSplashText, splash.text);
+void setSplashText(const char* text) {
+    std::lock_guard lock(splash.lock);
+    std::snprintf(splash.text, sizeof splash.text, "%s", text ? text : "");
+    if (splash.window) ovSetDlgItemText(splash.window, IdcSplashText, splash.text);
 }
 
 void closeSplash() {
-  std::lock_guard lock(splash.lock);
-  if (splash.window)
-    ovDestroyWindow(splash.window);
-  splash.window = nullptr;
+    std::lock_guard lock(splash.lock);
+    if (splash.window) ovDestroyWindow(splash.window);
+    splash.window = nullptr;
 }
 
 void requestServerStop() {
-  {
-    std::lock_guard lock(stopLock);
-    stopRequested = true;
-  }
-  stopChanged.notify_all();
-  ovPostCall(stopOnUiThread, nullptr);
+    {
+        std::lock_guard lock(stopLock);
+        stopRequested = true;
+    }
+    stopChanged.notify_all();
+    ovPostCall(stopOnUiThread, nullptr);
 }
 
-int runServer(const StartupOptions &options) {
-  if (!ovInitialize())
-    return 1;
-  {
-    std::lock_guard lock(stopLock);
-    stopRequested = false;
-  }
-  if (options.console)
-    (void)startConsole();
+int runServer(const StartupOptions& options) {
+    if (!ovInitialize()) return 1;
+    {
+        std::lock_guard lock(stopLock);
+        stopRequested = false;
+    }
+    if (options.console) (void)startConsole();
 
-  showSplash();
-  // Each status line goes up just before its step runs.
-  auto step = [](const char *text) {
-    setSplashText(text);
-    printLine(text);
-  };
-  step("Initializing Common Controls...");
-  step("Loading preferences...");
-  (void)loadPreferences();
-  step("Initializing Windows Sockets 1.1...");
-  winsockReady = initWinsock();
-  step("Initializing Windows Telephony 1.4...");
-  telephonyReady = initTelephony();
-  step("Loading BBS layout...");
-  (void)loadAreaTree();
-  step(VersionText);
-  resetSessionList();
-  (void)startWebListener({runWebSession, webBoardName});
-  if (startSshListener(startSshSession))
-    for (const std::string &line : sshStartupLines())
-      step(line.c_str());
-  if (options.splashPause)
-    (void)waitForStop(SplashPause);
-  closeSplash();
+    showSplash();
+    // Each status line goes up just before its step runs.
+    auto step = [](const char* text) {
+        setSplashText(text);
+        printLine(text);
+    };
+    step("Initializing Common Controls...");
+    step("Loading preferences...");
+    (void)loadPreferences();
+    step("Initializing Windows Sockets 1.1...");
+    winsockReady = initWinsock();
+    step("Initializing Windows Telephony 1.4...");
+    telephonyReady = initTelephony();
+    step("Loading BBS layout...");
+    (void)loadAreaTree();
+    step(VersionText);
+    resetSessionList();
+    (void)startWebListener({runWebSession, webBoardName});
+    if (startSshListener(startSshSession))
+        for (const std::string& line : sshStartupLines())
+            step(line.c_str());
+    if (options.splashPause) (void)waitForStop(SplashPause);
+    closeSplash();
 
-  if (!wasLoadedFromFile() && !stopRequested)
-    tellNoPreferences(options.console);
-  INT_PTR result = -1;
-  if (!stopRequested)
-    result = ovDialogBox(&mainDialogTemplate, nullptr, mainDialogProc, 0);
-  mainWindow = nullptr;
-  stopWebListener();
-  stopSshListener();
-  if (result == -1)
-    shutDownWithoutWindow();
+    if (!wasLoadedFromFile() && !stopRequested) tellNoPreferences(options.console);
+    INT_PTR result = -1;
+    if (!stopRequested) result = ovDialogBox(&mainDialogTemplate, nullptr, mainDialogProc, 0);
+    mainWindow = nullptr;
+    stopWebListener();
+    stopSshListener();
+    if (result == -1) shutDownWithoutWindow();
 
-  if (options.console)
-    stopConsole();
-  return 0;
+    if (options.console) stopConsole();
+    return 0;
 }
