@@ -30,5 +30,18 @@ fi
 
 cd "$work"
 "$build/bin/ovhost-firstrun" # prints the Telnet port in use; makes nothing that exists
+# The caller page (a terminal in the browser for callers): port 8080, or a free one when 8080
+# is taken. ovhost prints its address ("Caller page: ...").
+if [ -z "${OVHOST_WEB:-}" ]; then
+    OVHOST_WEB=$(python3 -c 'import socket
+s = socket.socket()
+try:
+    s.bind(("", 8080))
+except OSError:
+    s.bind(("", 0))
+print(s.getsockname()[1])')
+    export OVHOST_WEB
+fi
+echo "Callers can use the caller page below in a browser, or Telnet."
 echo "Open the console address below in a browser on this machine; Ctrl+C stops the server."
 exec "$build/bin/ovhost"
