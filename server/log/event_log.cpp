@@ -19,16 +19,16 @@ constexpr char EndOfFile = 0x1A;
 // The log lock: entries never interleave.
 std::recursive_mutex logLock;
 
-// Positions the file over its final 0x1A, or at its end when it has none.
-bool positionForAppend(FileHandle f) {
-    uint64_t size = 0;
-    if (!fileSize(f, size)) return false;
+// Positions the file over its final 0x1A, or at its end when it has none; `overEnd` tells which.
+bool positionForAppend(FileHandle f, uint64_t size, bool& overEnd) {
+    overEnd = false;
     if (size == 0) return seekTo(f, 0);
     if (size > 0xFFFFFFFEu) return seekTo(f, 0xFFFFFFFFu);
     uint32_t last = static_cast<uint32_t>(size - 1);
     char c = 0;
     if (!seekTo(f, last) || !readExactly(f, &c, 1)) return false;
-    return c == EndOfFile ? seekTo(f, last) : seekTo(f, 0xFFFFFFFFu);
+    overEnd = c == EndOfFile;
+    return overEnd ? seekTo(f, last) : seekTo(f, 0xFFFFFFFFu);
 }
 
 void logFormatted(const char* format, const char* a, const char* b) {
@@ -68,13 +68,15 @@ void logEvent(char* text) {
                           now.day, monthAbbreviations[(now.month - 1) % 12], now.year, now.hour,
                           now.minute, now.second, text, EndOfFile);
     uint64_t before = 0;
-    if (n > 0 && fileSize(f, before) && positionForAppend(f)) {
+    bool overEnd = false;
+    if (n > 0 && fileSize(f, before) && positionForAppend(f, before, overEnd)) {
         // An over-long text is cut, but the entry still ends with the end-of-file byte.
         auto len = static_cast<uint32_t>(n < static_cast<int>(EntrySize) ? n : EntrySize - 1);
         entry[len - 1] = EndOfFile;
-        // A full disk must not leave a torn entry in place of the final 0x1A.
+        // A full disk must not leave a torn entry in place of the final 0x1A; the 0x1A goes
+        // back only where the entry began over one (a log edited by hand may not end in one).
         if (!writeExactly(f, entry, len) && ftruncate(f, static_cast<off_t>(before)) == 0 &&
-            before > 0 && seekTo(f, static_cast<uint32_t>(before - 1))) {
+            overEnd && seekTo(f, static_cast<uint32_t>(before - 1))) {
             const char end = EndOfFile;
             (void)writeExactly(f, &end, 1);
         }

@@ -65,9 +65,16 @@ bool appendPluginRecord(PluginRecord& rec) {
     if (f == InvalidFile) return false;
     uint8_t header[HeaderSize];
     uint32_t nextId = 0;
-    if (readExactly(f, header, HeaderSize)) nextId = loadLe32(header + 4);
+    uint64_t size = 0;
+    // Only a file too short for a header starts the ids again; a header that is there but cannot
+    // be read (an I/O error) would hand out an id already in use.
+    bool ok = fileSize(f, size);
+    if (ok && size >= HeaderSize) {
+        ok = readExactly(f, header, HeaderSize);
+        if (ok) nextId = loadLe32(header + 4);
+    }
     // The removed marker can never be handed out as an id.
-    bool ok = nextId != RemovedPluginId;
+    ok = ok && nextId != RemovedPluginId;
     if (ok) {
         rec.id = nextId;
         encodeHeader(header, nextId + 1);

@@ -67,7 +67,11 @@ std::string lowerName(const char* name) {
 struct ScanInfo {
     bool headerRead = false;
     uint32_t headerNextId = 0;
-    // Offset just behind the last whole record: where the next account goes.
+    // A read failed before the end (an I/O error, or the file cut short meanwhile): the records
+    // not read may hold anything, so their absence proves nothing.
+    bool readFailed = false;
+    uint64_t size = 0; // the file's size when the scan began
+    // Behind the last whole record by that size: where the next account goes.
     uint64_t recordsEnd = UserFileHeaderSize;
 };
 
@@ -78,26 +82,34 @@ template <class Visit> bool scanUserFile(FileHandle file, ScanInfo& info, Visit 
     std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[RecordsPerBlock * UserRecordSize]);
     if (!block) return false;
     uint64_t size = 0;
-    if (!fileSize(file, size) || !seekTo(file, 0)) return true;
+    if (!fileSize(file, size) || !seekTo(file, 0)) {
+        info.readFailed = true;
+        return true;
+    }
+    info.size = size;
+    if (size < UserFileHeaderSize) return true;
+    uint64_t count = (size - UserFileHeaderSize) / UserRecordSize;
+    info.recordsEnd = UserFileHeaderSize + count * UserRecordSize;
     uint8_t header[UserFileHeaderSize];
-    if (size < UserFileHeaderSize || !readExactly(file, header, sizeof header)) return true;
+    if (!readExactly(file, header, sizeof header)) {
+        info.readFailed = true;
+        return true;
+    }
     info.headerRead = true;
     info.headerNextId = loadLe32(header + 4);
-    uint64_t count = (size - UserFileHeaderSize) / UserRecordSize;
     uint64_t done = 0;
     while (done < count) {
         uint64_t n = std::min(count - done, RecordsPerBlock);
-        if (!readExactly(file, block.get(), static_cast<uint32_t>(n * UserRecordSize))) break;
+        if (!readExactly(file, block.get(), static_cast<uint32_t>(n * UserRecordSize))) {
+            info.readFailed = true;
+            return true;
+        }
         for (uint64_t i = 0; i < n; ++i) {
             uint64_t offset = UserFileHeaderSize + (done + i) * UserRecordSize;
-            if (visit(block.get() + i * UserRecordSize, offset)) {
-                info.recordsEnd = UserFileHeaderSize + count * UserRecordSize;
-                return true;
-            }
+            if (visit(block.get() + i * UserRecordSize, offset)) return true;
         }
         done += n;
     }
-    info.recordsEnd = UserFileHeaderSize + done * UserRecordSize;
     return true;
 }
 
@@ -151,8 +163,8 @@ bool recordAtHasName(FileHandle file, uint64_t offset, const char* name,
 
 // Finds the first record named `name`: `found` tells, `rec` and `offset` receive it. Through the
 // index when it is current; otherwise by a scan, which rebuilds the index when the file has
-// changed. `info` is filled whenever a scan ran, so always when nothing was found. False only
-// when the file could not be scanned.
+// changed. `info` is filled whenever a scan ran, so always when nothing was found. False when
+// the file could not be scanned to its end without finding the name.
 bool locateAccount(FileHandle file, const char* name, uint8_t rec[UserRecordSize], uint64_t& offset,
                    ScanInfo& info, bool& found) {
     found = false;
@@ -192,13 +204,14 @@ bool locateAccount(FileHandle file, const char* name, uint8_t rec[UserRecordSize
     });
     // Valid only for the file as it was during the whole scan.
     FileStamp after;
-    if (rebuild && scanned && complete && fileStamp(file, after) && after == now) {
+    if (rebuild && scanned && complete && !info.readFailed && fileStamp(file, after) &&
+        after == now) {
         nameIndex.stamp = now;
         nameIndex.valid = true;
     } else if (rebuild) {
         dropIndex();
     }
-    return scanned;
+    return scanned && (found || !info.readFailed);
 }
 
 // Finds the account named `name` and overwrites it with `bytes`.
@@ -243,7 +256,11 @@ bool createAccount(UserRecord& rec, const char* requestedName, bool reserve) {
         bool scanned = locateAccount(file, name, existing, existingAt, info, taken);
         // The header's counter also counts when the list was never loaded: ids stay unique.
         if (info.headerRead) nextUserId = std::max(nextUserId, info.headerNextId);
-        if (!scanned || taken || nextUserId == FreeUserId) {
+        // Appended behind the records the file held when the scan began; a file that changed
+        // size since was not wholly checked for the name.
+        uint64_t sizeNow = 0;
+        if (!scanned || taken || nextUserId == FreeUserId || !fileSize(file, sizeNow) ||
+            sizeNow != info.size) {
             closeFile(file);
             return false;
         }

@@ -160,6 +160,7 @@ bool logLine(const char* text) {
 bool setup() {
     UserRecord rec;
     bool ok = setParanoidLogging(true) && setMaxUsers(5) && setLoginPrompt("Who are you? ");
+    std::ofstream("badnames.txt", std::ios::binary) << "root\r\nsysop\r\n";
     ok = ok && addUser(rec, "alice") && addUser(rec, "bob") && addUser(rec, "carol");
     ok = ok && changeUser("alice", "secret-a") && changeUser("bob", "secret-b");
     ok = ok && loadAreaTree() && addArea(0, "Files") && addArea(0, "Games") && addArea(1, "Old");
@@ -205,6 +206,15 @@ bool run(const std::string& op) {
     if (op == "plugin-add") return addPlugin("pagepeek.so", "Viewer");
     if (op == "plugin-remove") return markPluginRecordRemoved(0);
     if (op == "log") return logLine("THIRD");
+    if (op == "edit-log") { // the sysop's note at the end, and no 0x1A behind it
+        bool present = false;
+        std::string text = slurp("bbslog.txt", present);
+        if (!present || text.empty() || text.back() != 0x1A) return false;
+        text.back() = '\r';
+        text += "\nChecked by the sysop.";
+        std::ofstream("bbslog.txt", std::ios::binary | std::ios::trunc) << text;
+        return true;
+    }
     if (op == "memo") return jotbox::appendMemo("bob", "second note");
     if (op == "jotbox-settings") {
         jotbox::Settings j = jotbox::loadSettingsFile();

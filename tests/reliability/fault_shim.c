@@ -9,7 +9,10 @@
 //                     fails with ENOSPC (overwrites in place still work); "kill": SIGKILL
 //                     before the call
 //   OV_FAULT_COUNT    file that receives the number of counted calls at exit
-// Counted calls: write, pwrite, pwrite64, writev, fsync, fdatasync, rename, renameat.
+//   OV_FAULT_CALLS    "writes" (default): write, pwrite, pwrite64, writev, fsync, fdatasync,
+//                     rename and renameat count; "reads": read, pread, pread64 and readv count,
+//                     and OV_FAULT_MODE "fail" gives EIO, "short" the end of the file there, as
+//                     if another program had just cut the file short
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
@@ -23,7 +26,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
-enum Mode { ModeFail, ModeFull, ModeKill };
+enum Mode { ModeFail, ModeFull, ModeKill, ModeShort };
 
 static pthread_once_t once = PTHREAD_ONCE_INIT;
 static pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
@@ -33,6 +36,7 @@ static int mode = ModeFail;
 static int failErrno = ENOSPC;
 static long counted;
 static int diskFull;
+static int countReads;
 
 static void init(void) {
     pattern = getenv("OV_FAULT_PATTERN");
@@ -42,8 +46,18 @@ static void init(void) {
     const char* m = getenv("OV_FAULT_MODE");
     if (m && strcmp(m, "full") == 0) mode = ModeFull;
     if (m && strcmp(m, "kill") == 0) mode = ModeKill;
+    if (m && strcmp(m, "short") == 0) mode = ModeShort;
     const char* e = getenv("OV_FAULT_ERRNO");
     if (e && strcmp(e, "EIO") == 0) failErrno = EIO;
+    const char* calls = getenv("OV_FAULT_CALLS");
+    countReads = calls && strcmp(calls, "reads") == 0;
+    if (countReads) failErrno = EIO;
+}
+
+// Whether calls of this kind (reads or writes) are the ones this run counts.
+static int kindCounts(int isRead) {
+    pthread_once(&once, init);
+    return isRead == countReads;
 }
 
 static int pathCounts(const char* path) {
@@ -64,7 +78,7 @@ static int fdCounts(int fd) {
     return fstat(fd, &st) == 0 && (S_ISREG(st.st_mode) || S_ISDIR(st.st_mode));
 }
 
-enum Verdict { Pass, Fail, Half };
+enum Verdict { Pass, Fail, Half, Short };
 
 // True when writing n bytes at the file position (or at `at`, when not negative) grows the file.
 static int growsFile(int fd, size_t n, off_t at) {
@@ -95,7 +109,7 @@ static int decide(int counts, int isWrite) {
             failErrno = ENOSPC;
             verdict = isWrite ? Half : Pass;
         } else {
-            verdict = Fail;
+            verdict = mode == ModeShort ? Short : Fail;
         }
     }
     pthread_mutex_unlock(&lock);
@@ -104,14 +118,14 @@ static int decide(int counts, int isWrite) {
 }
 
 ssize_t write(int fd, const void* buf, size_t n) {
-    int v = decide(fdCounts(fd), growsFile(fd, n, -1));
+    int v = decide(kindCounts(0) && fdCounts(fd), growsFile(fd, n, -1));
     if (v == Fail) return -1;
     if (v == Half && n > 1) n /= 2;
     return syscall(SYS_write, fd, buf, n);
 }
 
 ssize_t pwrite(int fd, const void* buf, size_t n, off_t off) {
-    int v = decide(fdCounts(fd), growsFile(fd, n, off));
+    int v = decide(kindCounts(0) && fdCounts(fd), growsFile(fd, n, off));
     if (v == Fail) return -1;
     if (v == Half && n > 1) n /= 2;
     return syscall(SYS_pwrite64, fd, buf, n, off);
@@ -125,7 +139,7 @@ ssize_t writev(int fd, const struct iovec* iov, int count) {
     size_t n = 0;
     for (int i = 0; i < count; ++i)
         n += iov[i].iov_len;
-    int v = decide(fdCounts(fd), growsFile(fd, n, -1));
+    int v = decide(kindCounts(0) && fdCounts(fd), growsFile(fd, n, -1));
     if (v == Fail) return -1;
     if (v == Half && count > 0 && iov[0].iov_len > 1)
         return syscall(SYS_write, fd, iov[0].iov_base, iov[0].iov_len / 2);
@@ -133,23 +147,48 @@ ssize_t writev(int fd, const struct iovec* iov, int count) {
 }
 
 int fsync(int fd) {
-    if (decide(fdCounts(fd), 0) != Pass) return -1;
+    if (decide(kindCounts(0) && fdCounts(fd), 0) != Pass) return -1;
     return (int)syscall(SYS_fsync, fd);
 }
 
 int fdatasync(int fd) {
-    if (decide(fdCounts(fd), 0) != Pass) return -1;
+    if (decide(kindCounts(0) && fdCounts(fd), 0) != Pass) return -1;
     return (int)syscall(SYS_fdatasync, fd);
 }
 
 int rename(const char* from, const char* to) {
-    if (decide(pathCounts(from) || pathCounts(to), 0) != Pass) return -1;
+    if (decide(kindCounts(0) && (pathCounts(from) || pathCounts(to)), 0) != Pass) return -1;
     return (int)syscall(SYS_renameat, AT_FDCWD, from, AT_FDCWD, to);
 }
 
 int renameat(int fromDir, const char* from, int toDir, const char* to) {
-    if (decide(pathCounts(from) || pathCounts(to), 0) != Pass) return -1;
+    if (decide(kindCounts(0) && (pathCounts(from) || pathCounts(to)), 0) != Pass) return -1;
     return (int)syscall(SYS_renameat, fromDir, from, toDir, to);
+}
+
+ssize_t read(int fd, void* buf, size_t n) {
+    int v = decide(kindCounts(1) && fdCounts(fd), 0);
+    if (v == Fail) return -1;
+    if (v == Short) return 0;
+    return syscall(SYS_read, fd, buf, n);
+}
+
+ssize_t pread(int fd, void* buf, size_t n, off_t off) {
+    int v = decide(kindCounts(1) && fdCounts(fd), 0);
+    if (v == Fail) return -1;
+    if (v == Short) return 0;
+    return syscall(SYS_pread64, fd, buf, n, off);
+}
+
+ssize_t pread64(int fd, void* buf, size_t n, off_t off) {
+    return pread(fd, buf, n, off);
+}
+
+ssize_t readv(int fd, const struct iovec* iov, int count) {
+    int v = decide(kindCounts(1) && fdCounts(fd), 0);
+    if (v == Fail) return -1;
+    if (v == Short) return 0;
+    return syscall(SYS_readv, fd, iov, count);
 }
 
 __attribute__((destructor)) static void reportCount(void) {

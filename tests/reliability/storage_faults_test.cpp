@@ -1,12 +1,14 @@
 // Every write path of every data file, made to fail at each write, sync and rename (no space,
-// I/O error, a disk that fills up in the middle of a write) and killed before each of them:
-// afterwards the previous content is intact or the new one is complete, every file loads the
-// way the server loads it at start, and the same operation succeeds again.
+// I/O error, a disk that fills up in the middle of a write) and killed before each of them, and
+// at each read (I/O error, a file that ends early): afterwards the previous content is intact or
+// the new one is complete, every file loads the way the server loads it at start, and the same
+// operation succeeds again.
 #include "child_process.h"
 #include "support/test_support.h"
 
 #include <csignal>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <sys/stat.h>
 
@@ -15,15 +17,19 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Fault {
+    const char* calls; // which calls the shim counts: "writes" (and syncs, renames) or "reads"
     const char* mode;
     const char* err;
 };
-constexpr Fault Faults[] = {{"fail", "ENOSPC"}, {"fail", "EIO"}, {"full", "ENOSPC"}, {"kill", ""}};
+constexpr Fault Faults[] = {{"writes", "fail", "ENOSPC"}, {"writes", "fail", "EIO"},
+                            {"writes", "full", "ENOSPC"}, {"writes", "kill", ""},
+                            {"reads", "fail", "EIO"},     {"reads", "short", ""}};
 
 struct Operation {
     const char* name;
-    const char* optionalFile; // a settings file that a failed save removes (defaults apply)
-    const char* firstStep;    // an operation that saves twice: what its first save leaves
+    const char* optionalFile;      // a settings file that a failed save removes (defaults apply)
+    const char* firstStep;         // an operation that saves twice: what its first save leaves
+    const char* prepare = nullptr; // a change made before the operation, without faults
 };
 
 class StorageFaults : public ::testing::TestWithParam<Operation> {
@@ -40,9 +46,12 @@ protected:
         env.emplace_back("ASAN_OPTIONS", "verify_asan_link_order=0:detect_leaks=0");
         return runChild(driver, {what}, dir, env);
     }
-    void resetWork() {
+    void resetWork(const Operation& op) {
         fs::remove_all(work);
         fs::copy(base, work, fs::copy_options::recursive);
+        if (op.prepare) {
+            ASSERT_EQ(drive(work, op.prepare).exitCode, 0);
+        }
     }
     std::string dumpOf(const std::string& dir) {
         ChildResult r = drive(dir, "dump");
@@ -57,37 +66,47 @@ TEST_P(StorageFaults, PreviousOrNewContentSurvivesEveryFault) {
     ChildResult setup = drive(base, "setup");
     ASSERT_EQ(setup.exitCode, 0) << setup.err;
     std::set<std::string> allowed;
-    std::string before = dumpOf(base);
+    resetWork(op);
+    std::string before = dumpOf(work);
     allowed.insert(before);
 
-    resetWork();
+    std::map<std::string, int> calls;
     std::string countFile = root.path() + "/count";
-    ChildResult clean = drive(work, op.name, {{"LD_PRELOAD", shim}, {"OV_FAULT_COUNT", countFile}});
-    ASSERT_EQ(clean.exitCode, 0) << clean.err;
+    for (const char* kind : {"writes", "reads"}) {
+        resetWork(op);
+        ChildResult clean =
+            drive(work, op.name,
+                  {{"LD_PRELOAD", shim}, {"OV_FAULT_CALLS", kind}, {"OV_FAULT_COUNT", countFile}});
+        ASSERT_EQ(clean.exitCode, 0) << clean.err;
+        calls[kind] = std::stoi(ovtest::readFile(countFile));
+        ASSERT_GT(calls[kind], 0) << kind;
+    }
     std::string after = dumpOf(work);
     ASSERT_NE(after, before) << "the operation changed nothing";
     allowed.insert(after);
-    int calls = std::stoi(ovtest::readFile(countFile));
-    ASSERT_GT(calls, 0);
+    std::string fromDefaults; // a settings file that cannot be read counts as missing
     if (op.optionalFile) {
-        resetWork();
+        resetWork(op);
         fs::remove(fs::path(work) / op.optionalFile);
         allowed.insert(dumpOf(work));
+        ASSERT_EQ(drive(work, op.name).exitCode, 0);
+        fromDefaults = dumpOf(work);
     }
     if (op.firstStep) {
-        resetWork();
+        resetWork(op);
         ASSERT_EQ(drive(work, op.firstStep).exitCode, 0);
         allowed.insert(dumpOf(work));
     }
 
     int survived = 0;
-    for (int nth = 1; nth <= calls; ++nth) {
-        for (const Fault& fault : Faults) {
-            SCOPED_TRACE(std::string(op.name) + " call " + std::to_string(nth) + " " + fault.mode +
-                         " " + fault.err);
-            resetWork();
+    for (const Fault& fault : Faults) {
+        for (int nth = 1; nth <= calls[fault.calls]; ++nth) {
+            SCOPED_TRACE(std::string(op.name) + " " + fault.calls + " call " + std::to_string(nth) +
+                         " " + fault.mode + " " + fault.err);
+            resetWork(op);
             ChildResult hit = drive(work, op.name,
                                     {{"LD_PRELOAD", shim},
+                                     {"OV_FAULT_CALLS", fault.calls},
                                      {"OV_FAULT_NTH", std::to_string(nth)},
                                      {"OV_FAULT_MODE", fault.mode},
                                      {"OV_FAULT_ERRNO", fault.err}});
@@ -95,10 +114,11 @@ TEST_P(StorageFaults, PreviousOrNewContentSurvivesEveryFault) {
                 EXPECT_EQ(hit.signal, SIGKILL);
             }
             std::string now = dumpOf(work);
-            EXPECT_TRUE(allowed.count(now)) << "neither old nor new:\n"
-                                            << now << "\nbefore:\n"
-                                            << before << "\nafter:\n"
-                                            << after;
+            bool readAsMissing = std::string(fault.calls) == "reads" && now == fromDefaults;
+            EXPECT_TRUE(allowed.count(now) || readAsMissing) << "neither old nor new:\n"
+                                                             << now << "\nbefore:\n"
+                                                             << before << "\nafter:\n"
+                                                             << after;
             if (now == before) { // nothing happened: the same operation must work now
                 ChildResult again = drive(work, op.name);
                 EXPECT_EQ(again.exitCode, 0) << again.err;
@@ -107,7 +127,8 @@ TEST_P(StorageFaults, PreviousOrNewContentSurvivesEveryFault) {
             ++survived;
         }
     }
-    std::printf("[ figures ] %s: %d calls, %d faults survived\n", op.name, calls, survived);
+    std::printf("[ figures ] %s: %d writes, syncs and renames, %d reads, %d faults survived\n",
+                op.name, calls["writes"], calls["reads"], survived);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -118,11 +139,13 @@ INSTANTIATE_TEST_SUITE_P(
         Operation{"area-add", nullptr, nullptr}, Operation{"area-put", nullptr, nullptr},
         Operation{"area-delete", nullptr, "area-unlink"}, Operation{"plugin-add", nullptr, nullptr},
         Operation{"plugin-remove", nullptr, nullptr}, Operation{"log", nullptr, nullptr},
-        Operation{"memo", nullptr, nullptr}, Operation{"jotbox-settings", "jotbox.dat", nullptr},
+        Operation{"log", nullptr, nullptr, "edit-log"}, Operation{"memo", nullptr, nullptr},
+        Operation{"jotbox-settings", "jotbox.dat", nullptr},
         Operation{"ttypick-settings", "ttypick.dat", nullptr},
         Operation{"pagepeek-settings", "pagepeek.dat", nullptr}),
     [](const auto& info) {
         std::string n = info.param.name;
+        if (info.param.prepare) n += std::string("_after_") + info.param.prepare;
         for (char& c : n)
             if (c == '-') c = '_';
         return n;
