@@ -18,8 +18,10 @@ mode_t modeFor(FileAccess access) {
 
 // Opens with an exclusive lock taken without waiting; truncation happens only once the lock is
 // held, so a refused second opener never damages the holder's file.
-FileHandle openExclusive(const char* name, bool truncate, FileAccess access) {
-    int fd = ::open(name, O_RDWR | O_CREAT | O_DSYNC | O_CLOEXEC, modeFor(access));
+FileHandle openExclusive(const char* name, bool truncate, FileAccess access,
+                         bool writeThrough = true) {
+    int fd =
+        ::open(name, O_RDWR | O_CREAT | (writeThrough ? O_DSYNC : 0) | O_CLOEXEC, modeFor(access));
     if (fd < 0) return InvalidFile;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 || (truncate && ftruncate(fd, 0) != 0)) {
         ::close(fd);
@@ -63,6 +65,14 @@ FileHandle openForWrite(const char* name, FileAccess access) {
 
 FileHandle openForUpdate(const char* name, FileAccess access) {
     return openExclusive(name, false, access);
+}
+
+FileHandle openForGroupedUpdate(const char* name, FileAccess access) {
+    return openExclusive(name, false, access, false);
+}
+
+void unlockFile(FileHandle file) {
+    if (file != InvalidFile) (void)flock(file, LOCK_UN);
 }
 
 FileHandle openForUpdateWaiting(const char* name, uint32_t waitMs, FileAccess access) {

@@ -18,6 +18,12 @@ enum class FileAccess { Shared, Private };
 [[nodiscard]] FileHandle openForWrite(const char* name, FileAccess access = FileAccess::Shared);
 // Open, creating it empty when missing; read and write, no sharing, written through.
 [[nodiscard]] FileHandle openForUpdate(const char* name, FileAccess access = FileAccess::Shared);
+// Like openForUpdate, but not written through: the writer makes its writes durable through a
+// SyncGroup (group_commit.h) before it goes on, so that concurrent writers share one sync.
+[[nodiscard]] FileHandle openForGroupedUpdate(const char* name,
+                                              FileAccess access = FileAccess::Shared);
+// Lets another opener have the file while this handle stays open (to wait for its sync).
+void unlockFile(FileHandle file);
 // Like openForUpdate, but waits up to `waitMs` for another holder to let go.
 [[nodiscard]] FileHandle openForUpdateWaiting(const char* name, uint32_t waitMs,
                                               FileAccess access = FileAccess::Shared);

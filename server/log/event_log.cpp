@@ -1,6 +1,7 @@
 #include "server/log/event_log.h"
 
 #include "server/base/file_helpers.h"
+#include "server/base/group_commit.h"
 #include "server/base/time_text.h"
 #include "server/connections/connection.h"
 #include "server/preferences/preferences.h"
@@ -18,6 +19,8 @@ constexpr char EndOfFile = 0x1A;
 
 // The log lock: entries never interleave.
 std::recursive_mutex logLock;
+// Entries written while one sync runs share the next one.
+SyncGroup logSync;
 
 // Positions the file over its final 0x1A, or at its end when it has none; `overEnd` tells which.
 bool positionForAppend(FileHandle f, uint64_t size, bool& overEnd) {
@@ -59,28 +62,40 @@ void sanitizeLogText(char* text) {
 
 void logEvent(char* text) {
     if (!getParanoidLogging()) return;
-    std::lock_guard g(logLock);
-    FileHandle f = openForUpdate(EventLogFileName);
-    if (f == InvalidFile) return;
-    CalendarTime now = splitFileTime(nowAsFileTime());
-    char entry[EntrySize];
-    int n = std::snprintf(entry, sizeof entry, "===[%02u %s %04u at %02u:%02u:%02u]===\r\n%s\r\n%c",
-                          now.day, monthAbbreviations[(now.month - 1) % 12], now.year, now.hour,
-                          now.minute, now.second, text, EndOfFile);
-    uint64_t before = 0;
-    bool overEnd = false;
-    if (n > 0 && fileSize(f, before) && positionForAppend(f, before, overEnd)) {
-        // An over-long text is cut, but the entry still ends with the end-of-file byte.
-        auto len = static_cast<uint32_t>(n < static_cast<int>(EntrySize) ? n : EntrySize - 1);
-        entry[len - 1] = EndOfFile;
-        // A full disk must not leave a torn entry in place of the final 0x1A; the 0x1A goes
-        // back only where the entry began over one (a log edited by hand may not end in one).
-        if (!writeExactly(f, entry, len) && ftruncate(f, static_cast<off_t>(before)) == 0 &&
-            overEnd && seekTo(f, static_cast<uint32_t>(before - 1))) {
-            const char end = EndOfFile;
-            (void)writeExactly(f, &end, 1);
+    FileHandle f = InvalidFile;
+    SyncTicket ticket;
+    bool wrote = false;
+    {
+        std::lock_guard g(logLock);
+        f = openForGroupedUpdate(EventLogFileName);
+        if (f == InvalidFile) return;
+        CalendarTime now = splitFileTime(nowAsFileTime());
+        char entry[EntrySize];
+        int n = std::snprintf(entry, sizeof entry,
+                              "===[%02u %s %04u at %02u:%02u:%02u]===\r\n%s\r\n%c", now.day,
+                              monthAbbreviations[(now.month - 1) % 12], now.year, now.hour,
+                              now.minute, now.second, text, EndOfFile);
+        uint64_t before = 0;
+        bool overEnd = false;
+        if (n > 0 && fileSize(f, before) && positionForAppend(f, before, overEnd)) {
+            // An over-long text is cut, but the entry still ends with the end-of-file byte.
+            auto len = static_cast<uint32_t>(n < static_cast<int>(EntrySize) ? n : EntrySize - 1);
+            entry[len - 1] = EndOfFile;
+            // A full disk must not leave a torn entry in place of the final 0x1A; the 0x1A goes
+            // back only where the entry began over one (a log edited by hand may not end in one).
+            if (!writeExactly(f, entry, len) && ftruncate(f, static_cast<off_t>(before)) == 0 &&
+                overEnd && seekTo(f, static_cast<uint32_t>(before - 1))) {
+                const char end = EndOfFile;
+                (void)writeExactly(f, &end, 1);
+            }
+            wrote = true;
+            ticket = logSync.enter(f);
         }
+        unlockFile(f);
     }
+    // On disk before the caller goes on, as if written through; the next entry is written
+    // meanwhile and shares the following sync.
+    if (wrote) (void)logSync.commit(f, ticket);
     closeFile(f);
 }
 
