@@ -62,7 +62,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     (void)loadPreferences(); // the defaults when the file is new
-    bool ok = setTelnetPort(static_cast<uint16_t>(port)) && setMaxUsers(1000) &&
+    // Every caller of the run gets a seat: the run measures callers, not refusals.
+    bool ok = setTelnetPort(static_cast<uint16_t>(port)) && setMaxUsers(callers) &&
               setParanoidLogging(true) && setUseTapi(false);
     ok = writeUserFile(total, nameOf, ansiOf, "secret") && ok;
     uint32_t areas =
