@@ -50,3 +50,5 @@ cd "$here"
 # The test file starts ovhost itself (twice: File, Exit ends the first run) and checks that
 # each run exits with 0.
 node --test --test-concurrency=1 e2e.test.mjs
+# The caller page next, in the working directory the first run left (plug-ins on the root area).
+node --test --test-concurrency=1 web_caller.test.mjs
