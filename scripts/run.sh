@@ -42,6 +42,16 @@ except OSError:
 print(s.getsockname()[1])')
     export OVHOST_WEB
 fi
-echo "Callers can use the caller page below in a browser, or Telnet."
+# SSH for callers: port 22 as root when nothing else holds it, else 2222. ovhost makes its host
+# keys in ./run at the first start and prints their fingerprints at every start.
+if [ -z "${OVHOST_SSH:-}" ]; then
+    OVHOST_SSH=2222
+    if [ "$(id -u)" -eq 0 ] && python3 -c 'import socket
+socket.socket().bind(("", 22))' 2>/dev/null; then
+        OVHOST_SSH=22
+    fi
+    export OVHOST_SSH
+fi
+echo "Callers can use the caller page below in a browser, Telnet, or SSH (ssh -p ${OVHOST_SSH##*:} new@this-host for a new account)."
 echo "Open the console address below in a browser on this machine; Ctrl+C stops the server."
 exec "$build/bin/ovhost"
