@@ -127,6 +127,8 @@ bool OvhostProcess::launch(int fileLimit) {
     if (!ovtest::waitUntil([&] { return !askRunningInstance(other); }, 90s)) return false;
     consolePort_ = freePort();
     const std::string console = "127.0.0.1:" + std::to_string(consolePort_);
+    webPort_ = freePort();
+    const std::string web = "127.0.0.1:" + std::to_string(webPort_);
     const std::string program = ovtest::binDir() + "/ovhost";
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return false;
@@ -141,6 +143,7 @@ bool OvhostProcess::launch(int fileLimit) {
             setrlimit(RLIMIT_NOFILE, &r);
         }
         setenv("OVHOST_CONSOLE", console.c_str(), 1);
+        setenv("OVHOST_WEB", web.c_str(), 1);
         execl(program.c_str(), "ovhost", static_cast<char*>(nullptr));
         _exit(127);
     }
