@@ -9,6 +9,8 @@
 
 #include "ovtypes.h"
 
+#include <stddef.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -28,6 +30,12 @@ extern "C" {
 #define BBS_VALUE_EXTENSION_ARGS 6u /* get: char[64]; set: refused */
 #define BBS_VALUE_UTF8_TERMINAL                                                                    \
     7u /* get/set: DWORD, 1 for a UTF-8 terminal (bit 1 of the account's flags); set saves */
+#define BBS_VALUE_IDLE_TIMEOUT                                                                     \
+    8u /* get: DWORD, ms a silent caller is let go after (0: never); set: refused */
+#define BBS_VALUE_NODE 9u       /* get: DWORD, the caller's node (connection) number from 1 */
+#define BBS_VALUE_REAL_NAME 10u /* get: char[256], the account's real name; set: refused */
+#define BBS_VALUE_SERVICES_SIZE                                                                    \
+    11u /* get with a null session: DWORD, bytes of the services record lent to BBSStartup */
 
 typedef struct HostServices {
     DWORD version; /* BBS_HOST_VERSION */
@@ -36,6 +44,24 @@ typedef struct HostServices {
     BOOL (*write)(void* session, const void* buffer, DWORD length); /* all bytes or failure */
     BOOL (*read)(void* session, void* buffer, DWORD length);        /* exactly length bytes */
 } HostServices;
+
+/* Waits up to waitMs for the caller's bytes, or until wakeDescriptor (-1: none) is readable,
+ * then gives 1..capacity bytes that are already here without waiting further; *received is 0
+ * when nothing came. 0 when the caller is gone (hung up, dropped). No echo. */
+typedef BOOL (*BBSReadAvailableProc)(void* session, void* buffer, DWORD capacity, DWORD waitMs,
+                                     int wakeDescriptor, DWORD* received);
+
+/* What a newer host lends: HostServices, then additions at the end, never reordered. BBSStartup
+ * still receives a HostServices*; an addition may be used only when
+ * getValue(NULL, BBS_VALUE_SERVICES_SIZE, &size) succeeds (an older host refuses it) and
+ * BBS_HOST_HAS(size, field) holds. Copy the record as a HostServicesEx only then. */
+typedef struct HostServicesEx {
+    HostServices base;
+    BBSReadAvailableProc readAvailable;
+} HostServicesEx;
+
+#define BBS_HOST_HAS(size, field)                                                                  \
+    ((size) >= offsetof(HostServicesEx, field) + sizeof(((HostServicesEx*)0)->field))
 
 /* Entry point types, in the order the host binds them. */
 typedef BOOL (*BBSRegisterProc)(HWND mainWindow, char* name, DWORD* sessionCapable);
@@ -73,6 +99,10 @@ enum class SessionValue : DWORD {
     AccessLevel = BBS_VALUE_ACCESS_LEVEL,
     ExtensionArgs = BBS_VALUE_EXTENSION_ARGS,
     Utf8Terminal = BBS_VALUE_UTF8_TERMINAL,
+    IdleTimeout = BBS_VALUE_IDLE_TIMEOUT,
+    Node = BBS_VALUE_NODE,
+    RealName = BBS_VALUE_REAL_NAME,
+    ServicesSize = BBS_VALUE_SERVICES_SIZE,
 };
 #endif
 

@@ -2,6 +2,9 @@
 
 #include "server/connections/charset.h"
 
+#include <poll.h>
+
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 
@@ -78,6 +81,48 @@ bool Connection::takeByte(char* c) {
     }
     *c = readBuffer_[readPos_++];
     return true;
+}
+
+bool Connection::readAvailable(void* buf, uint32_t cap, uint32_t waitMs, int alsoWatch,
+                               uint32_t* got) {
+    *got = 0;
+    if (readPos_ >= readCount_) {
+        if (holding_ && !releaseOutput()) return false;
+        if (!isOpen()) {
+            timedOut_ = false;
+            return false;
+        }
+        const int ready = waitReadable(waitMs, alsoWatch);
+        uint32_t count = 0;
+        if (ready < 0 || (ready > 0 && (!readRawAvailable(readBuffer_, &count) ||
+                                        count > ConnectionBufferSize))) {
+            timedOut_ = false; // a transport that failed here is gone, not slow
+            return false;
+        }
+        if (count == 0) return true;
+        readCount_ = count;
+        readPos_ = 0;
+        timedOut_ = false;
+    }
+    // Through readByte, so that the caller's character set is translated as everywhere else.
+    auto* out = static_cast<char*>(buf);
+    while (*got < cap && readPos_ < readCount_) {
+        if (!readByte(out + *got)) return false;
+        ++*got;
+    }
+    return true;
+}
+
+int Connection::waitReadable(uint32_t ms, int alsoWatch) {
+    pollfd fds[2] = {{handle_, POLLIN, 0}, {alsoWatch, POLLIN, 0}};
+    const int timeout = ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
+    for (;;) {
+        int n = ::poll(fds, alsoWatch >= 0 ? 2 : 1, timeout);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        // The caller first: a hang-up shows as readable and fails in the read that follows.
+        return fds[0].revents ? 1 : 0;
+    }
 }
 
 bool Connection::readExact(void* buf, uint32_t n) {

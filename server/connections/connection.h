@@ -33,6 +33,13 @@ public:
     // The line editor: up to 255 characters ending at CR, BS or DEL taking back the last one;
     // buf holds LineBufferSize bytes and is always NUL-terminated on return, also on failure.
     [[nodiscard]] bool readLine(char* buf);
+    // For a reader that also watches something else (a door program's terminal): waits up to
+    // waitMs for the caller's bytes or for `alsoWatch` (a descriptor, -1 for none) to become
+    // readable, then gives 1..cap bytes that are already here without waiting any further.
+    // *got is 0 when nothing came in time, `alsoWatch` woke it or only protocol arrived.
+    // False when the link failed (hang-up, dropped); timedOut() is then false.
+    [[nodiscard]] bool readAvailable(void* buf, uint32_t cap, uint32_t waitMs, int alsoWatch,
+                                     uint32_t* got);
     [[nodiscard]] bool write(const void* buf, uint32_t len);
     [[nodiscard]] bool writeString(const char* s);
     [[nodiscard]] bool writeChar(char c);
@@ -70,6 +77,13 @@ protected:
     virtual bool writeRaw(const void* buf, uint32_t len) = 0;
     // Between 1 and ConnectionBufferSize bytes; *count untouched on failure.
     virtual bool readRaw(void* buf, uint32_t* count) = 0;
+    // For readAvailable: 1 when the transport has something to read (or has ended), 0 when
+    // nothing came within ms or `alsoWatch` became readable, -1 on failure. By default the
+    // handle is polled.
+    virtual int waitReadable(uint32_t ms, int alsoWatch);
+    // readRaw once waitReadable said 1; a transport whose handle can carry protocol alone
+    // (Telnet commands) returns *count = 0 for that instead of waiting for data.
+    virtual bool readRawAvailable(void* buf, uint32_t* count) { return readRaw(buf, count); }
 
     int handle() const { return handle_; }
 

@@ -72,6 +72,18 @@ int SerialConnection::waitFor(short events, int timeoutMs) {
     }
 }
 
+int SerialConnection::waitReadable(uint32_t ms, int alsoWatch) {
+    if (wake_ < 0 || handle() < 0) return -1;
+    pollfd fds[3] = {{wake_, POLLIN, 0}, {handle(), POLLIN, 0}, {alsoWatch, POLLIN, 0}};
+    const int timeout = ms > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(ms);
+    for (;;) {
+        int n = ::poll(fds, alsoWatch >= 0 ? 3 : 2, timeout);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 || fds[0].revents) return -1;
+        return fds[1].revents ? 1 : 0;
+    }
+}
+
 bool SerialConnection::writeRaw(const void* buf, uint32_t len) {
     lastTransferShort_ = false;
     if (!isOpen()) return false;

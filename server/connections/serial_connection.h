@@ -24,6 +24,7 @@ protected:
     bool lastErrorWasTimeout() override;
     bool writeRaw(const void* buf, uint32_t len) override;
     bool readRaw(void* buf, uint32_t* count) override;
+    int waitReadable(uint32_t ms, int alsoWatch) override;
 
 private:
     // Waits for `events` on the line or the wake descriptor; 1 ready, 0 time-out, -1 closed.

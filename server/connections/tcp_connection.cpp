@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -167,10 +168,26 @@ bool TelnetConnection::receiveByte(uint8_t* b) {
 }
 
 bool TelnetConnection::readRaw(void* buf, uint32_t* count) {
+    return readData(buf, count, false);
+}
+
+bool TelnetConnection::readRawAvailable(void* buf, uint32_t* count) {
+    return readData(buf, count, true);
+}
+
+bool TelnetConnection::readData(void* buf, uint32_t* count, bool onlyWhatIsHere) {
     auto* out = static_cast<uint8_t*>(buf);
     uint32_t subnegotiation = 0; // bytes swallowed since IAC SB, 0 when outside one
     bool inSub = false;
     for (;;) {
+        // Between commands only: a command's own bytes arrive together.
+        if (onlyWhatIsHere && !inSub) {
+            pollfd fd{handle(), POLLIN, 0};
+            if (::poll(&fd, 1, 0) == 0) {
+                *count = 0;
+                return true;
+            }
+        }
         uint8_t b;
         if (!receiveByte(&b)) return false;
         if (b != Iac) {

@@ -44,8 +44,11 @@ protected:
     // Exactly one data byte per call; commands are answered or dropped on the way, and so is
     // the NUL of a CR NUL pair (a bare CR in Telnet's terms, RFC 854).
     bool readRaw(void* buf, uint32_t* count) override;
+    // The same, but returns *count = 0 instead of waiting when only commands were there.
+    bool readRawAvailable(void* buf, uint32_t* count) override;
 
 private:
+    bool readData(void* buf, uint32_t* count, bool onlyWhatIsHere);
     bool receiveByte(uint8_t* b);
     bool afterCr_ = false; // the last data byte handed out was CR
 };

@@ -69,6 +69,9 @@ BOOL hostGetValue(void* session, DWORD code, void* out) {
     case BBS_VALUE_ANSI_TERMINAL:
         return putDword(out, (u.userFlags & AnsiTerminalFlag) ? 1 : 0);
     case BBS_VALUE_UPLOAD_KB:
+    // The one value of the host itself, asked at start-up when there is no session yet.
+    if (!session && code == BBS_VALUE_SERVICES_SIZE && out)
+        return putDword(out, static_cast<DWORD>(sizeof(HostServicesEx)));
         return putDword(out, u.uploadKb);
     case BBS_VALUE_DOWNLOAD_KB:
         return putDword(out, u.downloadKb);
@@ -90,6 +93,12 @@ BOOL hostSetValue(void* session, DWORD code, const DWORD* value) {
     DWORD v;
     std::memcpy(&v, value, sizeof v);
     UserRecord& u = ctx->user;
+    case BBS_VALUE_IDLE_TIMEOUT:
+        return putDword(out, getIdleTimeoutMs());
+    case BBS_VALUE_NODE:
+        return putDword(out, ctx->connection->id() + 1);
+    case BBS_VALUE_REAL_NAME:
+        return putText(out, u.realName, sizeof u.realName);
     switch (code) {
     case BBS_VALUE_TIMEOUT:
         return ctx->connection->setTimeouts(v, v) ? TRUE : FALSE;
@@ -132,12 +141,25 @@ BOOL hostRead(void* session, void* buffer, DWORD length) {
     return ctx->connection->readExact(buffer, length) ? TRUE : FALSE;
 }
 
-HostServices makeHostServices() {
-    HostServices s{};
-    s.version = BBS_HOST_VERSION;
-    s.getValue = hostGetValue;
-    s.setValue = hostSetValue;
-    s.write = hostWrite;
-    s.read = hostRead;
+BOOL hostReadAvailable(void* session, void* buffer, DWORD capacity, DWORD waitMs,
+                       int wakeDescriptor, DWORD* received) {
+    if (received) *received = 0;
+    PluginSessionContext* ctx = usable(session);
+    if (!ctx || !received || (!buffer && capacity)) return FALSE;
+    uint32_t got = 0;
+    if (!ctx->connection->readAvailable(buffer, capacity, waitMs, wakeDescriptor, &got))
+        return FALSE;
+    *received = got;
+    return TRUE;
+}
+
+HostServicesEx makeHostServices() {
+    HostServicesEx s{};
+    s.base.version = BBS_HOST_VERSION; // kept: the standard plug-ins start only for exactly it
+    s.base.getValue = hostGetValue;
+    s.base.setValue = hostSetValue;
+    s.base.write = hostWrite;
+    s.base.read = hostRead;
+    s.readAvailable = hostReadAvailable;
     return s;
 }

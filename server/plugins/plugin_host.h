@@ -17,6 +17,9 @@ BOOL hostGetValue(void* session, DWORD code, void* out);
 BOOL hostSetValue(void* session, DWORD code, const DWORD* value);
 BOOL hostWrite(void* session, const void* buffer, DWORD length);
 BOOL hostRead(void* session, void* buffer, DWORD length);
+BOOL hostReadAvailable(void* session, void* buffer, DWORD capacity, DWORD waitMs,
+                       int wakeDescriptor, DWORD* received);
 
-// The services record handed to every BBSStartup.
-HostServices makeHostServices();
+// The services record handed to every BBSStartup: the four of version 0x10000 and, after
+// them, the additions that getValue(BBS_VALUE_SERVICES_SIZE) announces.
+HostServicesEx makeHostServices();

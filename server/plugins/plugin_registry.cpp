@@ -149,9 +149,9 @@ bool startPlugin(const PluginRecord& rec, UINT* counter) {
     HWND window = mainWindow.load();
     BOOL modemsActive = getUseTapi() && telephonyReady.load() ? TRUE : FALSE;
     BOOL telnetActive = getUseTcp() && winsockReady.load() ? TRUE : FALSE;
-    HostServices services = makeHostServices();
+    HostServicesEx services = makeHostServices();
     if (!ep.bbsStartup(window, ovGetMenu(window), modemsActive, telnetActive,
-                       counter ? counter : &nextMenuCommandId, &services)) {
+                       counter ? counter : &nextMenuCommandId, &services.base)) {
         unbindLibrary(ep);
         return false;
     }
