@@ -5,6 +5,7 @@
 #include "server/preferences/preferences.h"
 
 #include <cstring>
+#include <functional>
 #include <new>
 
 namespace {
@@ -27,8 +28,18 @@ BOOL putText(void* out, const char* text, size_t fieldSize) {
     return TRUE;
 }
 
-BOOL saveSnapshot(const PluginSessionContext& ctx) {
-    return updateUser(ctx.user) ? TRUE : FALSE;
+// Saves one change to the caller's account: the account is read again and only that change made
+// to it, so that what the sysop or another session changed since the snapshot was taken stays;
+// the snapshot then holds the account as written.
+BOOL saveChange(PluginSessionContext& ctx, const std::function<void(UserRecord&)>& change) {
+    UserRecord written;
+    if (!changeUser(ctx.user.loginName, change, written)) return FALSE;
+    ctx.user = written;
+    return TRUE;
+}
+
+uint16_t withFlag(uint16_t flags, uint16_t flag, bool on) {
+    return static_cast<uint16_t>((flags & ~flag) | (on ? flag : 0));
 }
 
 } // namespace
@@ -69,9 +80,6 @@ BOOL hostGetValue(void* session, DWORD code, void* out) {
     case BBS_VALUE_ANSI_TERMINAL:
         return putDword(out, (u.userFlags & AnsiTerminalFlag) ? 1 : 0);
     case BBS_VALUE_UPLOAD_KB:
-    // The one value of the host itself, asked at start-up when there is no session yet.
-    if (!session && code == BBS_VALUE_SERVICES_SIZE && out)
-        return putDword(out, static_cast<DWORD>(sizeof(HostServicesEx)));
         return putDword(out, u.uploadKb);
     case BBS_VALUE_DOWNLOAD_KB:
         return putDword(out, u.downloadKb);
@@ -92,38 +100,30 @@ BOOL hostSetValue(void* session, DWORD code, const DWORD* value) {
     if (!ctx || !value) return FALSE;
     DWORD v;
     std::memcpy(&v, value, sizeof v);
-    UserRecord& u = ctx->user;
-    case BBS_VALUE_IDLE_TIMEOUT:
-        return putDword(out, getIdleTimeoutMs());
-    case BBS_VALUE_NODE:
-        return putDword(out, ctx->connection->id() + 1);
-    case BBS_VALUE_REAL_NAME:
-        return putText(out, u.realName, sizeof u.realName);
     switch (code) {
     case BBS_VALUE_TIMEOUT:
         return ctx->connection->setTimeouts(v, v) ? TRUE : FALSE;
     case BBS_VALUE_ANSI_TERMINAL:
-        u.userFlags = static_cast<uint16_t>((u.userFlags & ~AnsiTerminalFlag) |
-                                            (v != 0 ? AnsiTerminalFlag : 0));
-        return saveSnapshot(*ctx);
+        return saveChange(*ctx, [v](UserRecord& u) {
+            u.userFlags = withFlag(u.userFlags, AnsiTerminalFlag, v != 0);
+        });
     case BBS_VALUE_UTF8_TERMINAL:
-        u.userFlags = static_cast<uint16_t>((u.userFlags & ~Utf8TerminalFlag) |
-                                            (v != 0 ? Utf8TerminalFlag : 0));
-        if (!saveSnapshot(*ctx)) return FALSE;
+        if (!saveChange(*ctx, [v](UserRecord& u) {
+                u.userFlags = withFlag(u.userFlags, Utf8TerminalFlag, v != 0);
+            }))
+            return FALSE;
         // The plug-in's next line already goes out in the new character set.
         ctx->connection->setCharset(v != 0 ? Connection::Charset::Utf8
                                            : Connection::Charset::Cp437);
         return TRUE;
     case BBS_VALUE_UPLOAD_KB:
-        u.uploadKb = v;
-        return saveSnapshot(*ctx);
+        return saveChange(*ctx, [v](UserRecord& u) { u.uploadKb = v; });
     case BBS_VALUE_DOWNLOAD_KB:
-        u.downloadKb = v;
-        return saveSnapshot(*ctx);
+        return saveChange(*ctx, [v](UserRecord& u) { u.downloadKb = v; });
     case BBS_VALUE_ACCESS_LEVEL:
         if (!getPluginsMayChangeAccess()) return FALSE;
-        u.accessLevel = static_cast<uint16_t>(v & 0xFFFF);
-        return saveSnapshot(*ctx);
+        return saveChange(
+            *ctx, [v](UserRecord& u) { u.accessLevel = static_cast<uint16_t>(v & 0xFFFF); });
     default:
         return FALSE; // login name, extension arguments and unknown codes
     }
@@ -141,25 +141,12 @@ BOOL hostRead(void* session, void* buffer, DWORD length) {
     return ctx->connection->readExact(buffer, length) ? TRUE : FALSE;
 }
 
-BOOL hostReadAvailable(void* session, void* buffer, DWORD capacity, DWORD waitMs,
-                       int wakeDescriptor, DWORD* received) {
-    if (received) *received = 0;
-    PluginSessionContext* ctx = usable(session);
-    if (!ctx || !received || (!buffer && capacity)) return FALSE;
-    uint32_t got = 0;
-    if (!ctx->connection->readAvailable(buffer, capacity, waitMs, wakeDescriptor, &got))
-        return FALSE;
-    *received = got;
-    return TRUE;
-}
-
-HostServicesEx makeHostServices() {
-    HostServicesEx s{};
-    s.base.version = BBS_HOST_VERSION; // kept: the standard plug-ins start only for exactly it
-    s.base.getValue = hostGetValue;
-    s.base.setValue = hostSetValue;
-    s.base.write = hostWrite;
-    s.base.read = hostRead;
-    s.readAvailable = hostReadAvailable;
+HostServices makeHostServices() {
+    HostServices s{};
+    s.version = BBS_HOST_VERSION;
+    s.getValue = hostGetValue;
+    s.setValue = hostSetValue;
+    s.write = hostWrite;
+    s.read = hostRead;
     return s;
 }

@@ -172,11 +172,18 @@ bool echoChoice(Connection& c, TerminalState& t, char key, bool ansi) {
 
 } // namespace
 
-bool recordLogin(UserRecord& user) {
-    user.loginCount += 1;
-    user.secondLoginCount += 1;
-    user.lastLogin = nowAsFileTime();
-    return updateUser(user);
+bool recordLogin(const char* loginName, UserRecord& user) {
+    // Counted on the account as it is now: a whole record read earlier would undo what another
+    // session of the same account or the sysop changed in between.
+    const uint64_t now = nowAsFileTime();
+    return changeUser(
+        loginName,
+        [now](UserRecord& u) {
+            u.loginCount += 1;
+            u.secondLoginCount += 1;
+            u.lastLogin = now;
+        },
+        user);
 }
 
 void buildAreaScreen(char screen[22 * 80], uint32_t areaId, uint32_t parentId,
@@ -227,7 +234,7 @@ DisconnectReason browseAreas(Connection& c, const char* loginName) {
     AreaRecord area;
     Menu m;
     int utf8Seen = -1;
-    if (!findUser(user, loginName) || !recordLogin(user)) {
+    if (!recordLogin(loginName, user)) {
         (void)c.writeString(errorText);
     } else {
         for (;;) {

@@ -14,8 +14,9 @@ constexpr int AreaScreenRows = 22;
 constexpr int AreaScreenCols = 80;
 
 DisconnectReason browseAreas(Connection& c, const char* loginName);
-// Counts one more login, stamps lastLogin and saves the account; the save's result.
-[[nodiscard]] bool recordLogin(UserRecord& user);
+// Counts one more login, stamps lastLogin and saves the account, leaving it in `user`; false
+// when the account cannot be read or saved.
+[[nodiscard]] bool recordLogin(const char* loginName, UserRecord& user);
 // Composes the 22x80 area screen (no line ends); ansi chooses box-drawing rules over ASCII ones.
 void buildAreaScreen(char screen[22 * 80], uint32_t areaId, uint32_t parentId,
                      const uint32_t subIds[9], const uint32_t extPluginIds[9], bool ansi);

@@ -1,6 +1,7 @@
 #include "server/users/user_db.h"
 
 #include "server/base/file_helpers.h"
+#include "server/base/group_commit.h"
 #include "server/base/offset_table.h"
 #include "server/base/record_codec.h"
 #include "server/base/time_text.h"
@@ -29,6 +30,8 @@ constexpr uint64_t RecordsPerBlock = 65536 / UserRecordSize;
 
 std::recursive_mutex userLock;
 uint32_t nextUserId = 0;
+// Changes written while one sync runs share the next one.
+SyncGroup& userSync = *new SyncGroup;
 // Accounts still being created, by lower-case name, with a count in case a name is deleted and
 // taken again while its first creator is still at work. Never destroyed: session threads may
 // still ask while the process exits.
@@ -214,26 +217,41 @@ bool locateAccount(FileHandle file, const char* name, uint8_t rec[UserRecordSize
     return scanned && (found || !info.readFailed);
 }
 
-// Finds the account named `name` and overwrites it with `bytes`.
-bool overwriteAccount(const char* name, const uint8_t bytes[UserRecordSize]) {
-    std::lock_guard<std::recursive_mutex> hold(userLock);
-    FileHandle file = openForUpdate(UserFile, FileAccess::Private);
-    if (file == InvalidFile) return false;
-    ScanInfo info;
-    uint64_t found = 0;
-    uint8_t current[UserRecordSize];
-    bool exists = false;
-    bool ok = locateAccount(file, name, current, found, info, exists) && exists &&
-              writeAt(file, found, bytes, UserRecordSize);
-    if (!ok) {
-        // A write that failed half-way may have left anything at that position.
-        if (exists) dropIndex();
-    } else if (!nameFieldEquals(bytes + NameOffset, name)) {
-        // A deleted account is no longer where the index says; a scan finds any other record
-        // of its name.
-        nameIndex.offsets.erase(nameHash(name, std::strlen(name)));
+// Finds the account named `name` and overwrites it with what `edit(current, out)` makes of its
+// current bytes. The write reaches the disk after the lock is released, in a sync shared with
+// the writers that came meanwhile, and before this returns.
+template <class Edit> bool overwriteAccount(const char* name, Edit edit) {
+    FileHandle file = InvalidFile;
+    SyncTicket ticket;
+    bool ok = false;
+    {
+        std::lock_guard<std::recursive_mutex> hold(userLock);
+        file = openForGroupedUpdate(UserFile, FileAccess::Private);
+        if (file == InvalidFile) return false;
+        ScanInfo info;
+        uint64_t found = 0;
+        uint8_t current[UserRecordSize];
+        uint8_t bytes[UserRecordSize];
+        bool exists = false;
+        if (locateAccount(file, name, current, found, info, exists) && exists) {
+            edit(current, bytes);
+            ok = writeAt(file, found, bytes, UserRecordSize);
+        }
+        if (!ok) {
+            // A write that failed half-way may have left anything at that position.
+            if (exists) dropIndex();
+        } else if (!nameFieldEquals(bytes + NameOffset, name)) {
+            // A deleted account is no longer where the index says; a scan finds any other record
+            // of its name.
+            nameIndex.offsets.erase(nameHash(name, std::strlen(name)));
+        }
+        if (ok) {
+            restampIndex(file);
+            ticket = userSync.enter(file);
+        }
+        unlockFile(file);
     }
-    if (ok) restampIndex(file);
+    ok = ok && userSync.commit(file, ticket);
     closeFile(file);
     return ok;
 }
@@ -245,9 +263,11 @@ bool createAccount(UserRecord& rec, const char* requestedName, bool reserve) {
     char keyword[256] = {};
     getNewAccountName(keyword);
     if (namesEqual(name, keyword)) return false;
+    FileHandle file = InvalidFile;
+    SyncTicket ticket;
     {
         std::lock_guard<std::recursive_mutex> hold(userLock);
-        FileHandle file = openForUpdate(UserFile, FileAccess::Private);
+        file = openForGroupedUpdate(UserFile, FileAccess::Private);
         if (file == InvalidFile) return false;
         ScanInfo info;
         uint8_t existing[UserRecordSize];
@@ -284,9 +304,20 @@ bool createAccount(UserRecord& rec, const char* requestedName, bool reserve) {
             else
                 dropIndex();
         }
-        closeFile(file);
-        if (!ok) return false;
+        if (!ok) {
+            closeFile(file);
+            return false;
+        }
         if (reserve) ++reservations[lowerName(rec.loginName)];
+        ticket = userSync.enter(file);
+        unlockFile(file);
+    }
+    // Both writes reach the disk in one sync, shared with the writers that came meanwhile.
+    bool durable = userSync.commit(file, ticket);
+    closeFile(file);
+    if (!durable) {
+        if (reserve) releaseUserReservation(rec.loginName);
+        return false;
     }
     listAddUser(rec.loginName, rec.id);
     return true;
@@ -369,14 +400,32 @@ bool updateUser(const UserRecord& rec) {
     encodeUserRecord(rec, bytes);
     char name[NameFieldSize];
     loadText(bytes + NameOffset, NameFieldSize, name);
-    return overwriteAccount(name, bytes);
+    return overwriteAccount(
+        name, [&](const uint8_t*, uint8_t* out) { std::memcpy(out, bytes, UserRecordSize); });
+}
+
+bool changeUser(const char* name, const std::function<void(UserRecord&)>& change,
+                UserRecord& written) {
+    if (!name || !change) return false;
+    return overwriteAccount(name, [&](const uint8_t* current, uint8_t* out) {
+        UserRecord rec;
+        decodeUserRecord(current, rec);
+        change(rec);
+        // The name says which account this is; it is not for a change to move it.
+        std::memcpy(rec.loginName, current + NameOffset, sizeof rec.loginName);
+        rec.loginName[MaxNameLength] = '\0';
+        encodeUserRecord(rec, out);
+        written = rec;
+    });
 }
 
 bool deleteUser(const char* name) {
     if (!name) return false;
-    uint8_t freeSlot[UserRecordSize] = {};
-    storeLe32(freeSlot, FreeUserId);
-    if (!overwriteAccount(name, freeSlot)) return false;
+    if (!overwriteAccount(name, [](const uint8_t*, uint8_t* out) {
+            std::memset(out, 0, UserRecordSize);
+            storeLe32(out, FreeUserId);
+        }))
+        return false;
     listRemoveUser(name);
     return true;
 }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 struct UserRecord {
     uint32_t id = 0; // FreeUserId marks a deleted account's slot
@@ -46,6 +47,11 @@ void releaseUserReservation(const char* name);
 [[nodiscard]] bool findUser(UserRecord& out, const char* name);
 // Overwrites the account whose loginName equals rec.loginName.
 [[nodiscard]] bool updateUser(const UserRecord& rec);
+// Reads the account named `name`, lets `change` alter that fresh copy and writes it back, all
+// under the user database lock, so that what others changed meanwhile in the other fields
+// survives. `written` receives the record as written. The login name stays as it is.
+[[nodiscard]] bool changeUser(const char* name, const std::function<void(UserRecord&)>& change,
+                              UserRecord& written);
 // Turns the account into a free slot; the file keeps its length.
 [[nodiscard]] bool deleteUser(const char* name);
 

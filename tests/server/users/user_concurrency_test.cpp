@@ -1,8 +1,11 @@
+#include "server/sessions/navigation.h"
 #include "server/users/user_db.h"
 #include "server/users/user_list.h"
 #include "support/test_support.h"
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
 #include <set>
 #include <string>
 #include <thread>
@@ -105,4 +108,53 @@ TEST_F(UserDbConcurrency, LookupsStayExactWhileAccountsComeAndGo) {
     for (auto& w : workers)
         w.join();
     EXPECT_EQ(0, failures.load());
+}
+
+// Logins of one account on several sessions, a plug-in counting uploads and the sysop changing
+// the password, all at once: each change is made to the account as it is, so none is lost.
+TEST_F(UserDbConcurrency, ChangesToOneAccountFromManyThreadsAreAllKept) {
+    constexpr int Rounds = 40;
+    UserRecord rec;
+    ASSERT_TRUE(addUser(rec, "shared"));
+    std::atomic<int> failures{0};
+    std::vector<std::thread> workers;
+    for (int t = 0; t < 2; ++t) {
+        workers.emplace_back([&] {
+            for (int i = 0; i < Rounds; ++i) {
+                UserRecord seen;
+                if (!recordLogin("shared", seen)) ++failures;
+            }
+        });
+        workers.emplace_back([&] {
+            for (int i = 0; i < Rounds; ++i) {
+                UserRecord seen;
+                if (!changeUser(
+                        "shared", [](UserRecord& u) { ++u.uploadKb; }, seen))
+                    ++failures;
+            }
+        });
+    }
+    workers.emplace_back([&] {
+        for (int i = 0; i < Rounds; ++i) {
+            UserRecord seen;
+            std::string password = "pw" + std::to_string(i);
+            if (!changeUser(
+                    "shared",
+                    [&](UserRecord& u) {
+                        std::snprintf(u.password, sizeof u.password, "%s", password.c_str());
+                        std::strcpy(u.loginName, "thief"); // never moves the account
+                    },
+                    seen))
+                ++failures;
+        }
+    });
+    for (auto& w : workers)
+        w.join();
+    EXPECT_EQ(0, failures.load());
+    ASSERT_TRUE(findUser(rec, "shared"));
+    EXPECT_EQ(2u * Rounds, rec.loginCount);
+    EXPECT_EQ(2u * Rounds, rec.secondLoginCount);
+    EXPECT_EQ(2u * Rounds, rec.uploadKb);
+    EXPECT_EQ("pw" + std::to_string(Rounds - 1), rec.password);
+    EXPECT_FALSE(findUser(rec, "thief"));
 }
