@@ -69,6 +69,9 @@ bool runExtension(uint32_t pluginId, const char* loginName, Connection& c, uint3
 }
 
 BOOL hostGetValue(void* session, DWORD code, void* out) {
+    // The one value of the host itself, asked at start-up when there is no session yet.
+    if (!session && code == BBS_VALUE_SERVICES_SIZE && out)
+        return putDword(out, static_cast<DWORD>(sizeof(HostServicesEx)));
     PluginSessionContext* ctx = usable(session);
     if (!ctx || !out) return FALSE;
     const UserRecord& u = ctx->user;
@@ -90,6 +93,12 @@ BOOL hostGetValue(void* session, DWORD code, void* out) {
     case BBS_VALUE_UTF8_TERMINAL:
         // What the caller gets now, which for an SSH caller may come from the client's locale.
         return putDword(out, ctx->connection->charset() == Connection::Charset::Utf8 ? 1 : 0);
+    case BBS_VALUE_IDLE_TIMEOUT:
+        return putDword(out, getIdleTimeoutMs());
+    case BBS_VALUE_NODE:
+        return putDword(out, ctx->connection->id() + 1);
+    case BBS_VALUE_REAL_NAME:
+        return putText(out, u.realName, sizeof u.realName);
     default:
         return FALSE;
     }
@@ -141,12 +150,25 @@ BOOL hostRead(void* session, void* buffer, DWORD length) {
     return ctx->connection->readExact(buffer, length) ? TRUE : FALSE;
 }
 
-HostServices makeHostServices() {
-    HostServices s{};
-    s.version = BBS_HOST_VERSION;
-    s.getValue = hostGetValue;
-    s.setValue = hostSetValue;
-    s.write = hostWrite;
-    s.read = hostRead;
+BOOL hostReadAvailable(void* session, void* buffer, DWORD capacity, DWORD waitMs,
+                       int wakeDescriptor, DWORD* received) {
+    if (received) *received = 0;
+    PluginSessionContext* ctx = usable(session);
+    if (!ctx || !received || (!buffer && capacity)) return FALSE;
+    uint32_t got = 0;
+    if (!ctx->connection->readAvailable(buffer, capacity, waitMs, wakeDescriptor, &got))
+        return FALSE;
+    *received = got;
+    return TRUE;
+}
+
+HostServicesEx makeHostServices() {
+    HostServicesEx s{};
+    s.base.version = BBS_HOST_VERSION; // kept: the standard plug-ins start only for exactly it
+    s.base.getValue = hostGetValue;
+    s.base.setValue = hostSetValue;
+    s.base.write = hostWrite;
+    s.base.read = hostRead;
+    s.readAvailable = hostReadAvailable;
     return s;
 }

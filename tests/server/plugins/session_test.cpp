@@ -103,7 +103,7 @@ TEST_F(SessionTest, ReadValues) {
         char args[70];
         probe.results[4] = s->getValue(session, BBS_VALUE_EXTENSION_ARGS, args);
         probe.values[4] = static_cast<DWORD>(std::strlen(args));
-        probe.results[5] = s->getValue(session, 7, &probe.values[5]);
+        probe.results[5] = s->getValue(session, 99, &probe.values[5]); // no such code
         probe.results[6] = s->getValue(nullptr, BBS_VALUE_ACCESS_LEVEL, &probe.values[6]);
         probe.results[7] = s->getValue(session, BBS_VALUE_UPLOAD_KB, &probe.values[7]);
         *end = 0;
@@ -147,7 +147,7 @@ TEST_F(SessionTest, ChangedValuesAreSaved) {
         probe.results[3] = s->setValue(session, BBS_VALUE_DOWNLOAD_KB, &v);
         probe.results[4] = s->setValue(session, BBS_VALUE_LOGIN_NAME, &v);
         probe.results[5] = s->setValue(session, BBS_VALUE_EXTENSION_ARGS, &v);
-        probe.results[6] = s->setValue(session, 7, &v);
+        probe.results[6] = s->setValue(session, 99, &v);
         probe.results[7] = s->setValue(nullptr, BBS_VALUE_UPLOAD_KB, &v);
         s->getValue(session, BBS_VALUE_ANSI_TERMINAL, &probe.values[0]);
         *end = 0;
@@ -240,6 +240,49 @@ TEST_F(SessionTest, WriteReadAndTimeOut) {
     EXPECT_EQ(probe.values[3], 1u);
     EXPECT_EQ(probe.results[4], 0);
     EXPECT_EQ(probe.results[5], 0);
+}
+
+// Added for doors after 0x10000: a few more values, and a read that returns what is there.
+TEST_F(SessionTest, ValuesAndReadAvailableOfTheLongerRecord) {
+    ASSERT_TRUE(setIdleTimeoutMs(120000));
+    UserRecord u = account();
+    std::snprintf(u.realName, sizeof u.realName, "%s", "Alice Liddell");
+    ASSERT_TRUE(updateUser(u));
+    static HostServicesEx lent;
+    lent = makeHostServices();
+    rec->onSession = [](const HostServices* s, void* session, DWORD* end) -> BOOL {
+        probe.results[0] = s->getValue(nullptr, BBS_VALUE_SERVICES_SIZE, &probe.values[0]);
+        probe.results[1] = s->getValue(session, BBS_VALUE_IDLE_TIMEOUT, &probe.values[1]);
+        probe.results[2] = s->getValue(session, BBS_VALUE_NODE, &probe.values[2]);
+        probe.results[3] = s->getValue(session, BBS_VALUE_REAL_NAME, probe.text);
+        probe.results[4] = s->setValue(session, BBS_VALUE_NODE, &probe.values[2]);
+        probe.results[5] = s->getValue(nullptr, BBS_VALUE_NODE, &probe.values[5]);
+        char buf[8];
+        DWORD got = 99;
+        probe.results[6] = lent.readAvailable(session, buf, sizeof buf, 20000, -1, &got);
+        probe.values[6] = got;
+        probe.values[7] = got == 1 ? static_cast<unsigned char>(buf[0]) : 0;
+        probe.results[8] = lent.readAvailable(nullptr, buf, sizeof buf, 0, -1, &got);
+        *end = 0;
+        return TRUE;
+    };
+    ASSERT_TRUE(client.send("k"));
+    bool end = true;
+    ASSERT_TRUE(runExtension(0, "alice", *conn, 3, &end, ""));
+    EXPECT_EQ(probe.results[0], 1);
+    EXPECT_EQ(probe.values[0], sizeof(HostServicesEx));
+    EXPECT_TRUE(BBS_HOST_HAS(probe.values[0], readAvailable));
+    EXPECT_EQ(probe.values[1], 120000u);
+    EXPECT_EQ(probe.values[2], conn->id() + 1);
+    EXPECT_STREQ(probe.text, "Alice Liddell");
+    EXPECT_EQ(probe.results[4], 0); // read only
+    EXPECT_EQ(probe.results[5], 0); // a session's value needs the session
+    EXPECT_EQ(probe.results[6], 1);
+    EXPECT_EQ(probe.values[6], 1u);
+    EXPECT_EQ(probe.values[7], static_cast<DWORD>('k'));
+    EXPECT_EQ(probe.results[8], 0);
+    // The standard plug-ins still see exactly the version they start for.
+    EXPECT_EQ(lent.base.version, BBS_HOST_VERSION);
 }
 
 TEST_F(SessionTest, UninstallFailsWhileACallerIsInside) {
