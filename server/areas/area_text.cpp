@@ -2,16 +2,11 @@
 
 #include "server/areas/area_tree.h"
 #include "server/base/file_helpers.h"
-#include "server/base/product.h"
-
-#include "ovui.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <new>
-#include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -84,21 +79,4 @@ void layoutAreaDescription(char screen[22 * 80], uint32_t id) {
         }
     }
     delete[] text;
-}
-
-bool editAreaDescription(uint32_t id, HWND owner) {
-    char cwd[4096];
-    std::string directory = getcwd(cwd, sizeof cwd) ? cwd : "";
-    directory += "/";
-    directory += AreaDirectory;
-    char name[64];
-    std::snprintf(name, sizeof name, "%s/%08x.txt", AreaDirectory, id);
-    // Create the file for the editor, but keep what the sysop already wrote.
-    closeFile(openForUpdate(name));
-    char command[64];
-    std::snprintf(command, sizeof command, "notepad %08x.txt", id);
-    if (ovStartProcess(command, directory.c_str())) return true;
-    std::string text = std::string("Unable to perform action:  ") + command;
-    ovMessageBox(owner, text.c_str(), ProductName, MB_OK | MB_ICONERROR);
-    return false;
 }

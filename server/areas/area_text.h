@@ -3,8 +3,6 @@
 // and ANSI callers). Missing, empty and unreadable files count as absent.
 #pragma once
 
-#include "ovtypes.h"
-
 #include <cstdint>
 
 enum class AreaTextKind { Txt, Asc, Ans };
@@ -18,6 +16,3 @@ constexpr uint32_t MaxAreaTextBytes = 4u << 20;
 // Lays the .txt file into rows 1 to 20, columns 0 to 41 of a screen the caller filled with
 // spaces: plain 7-bit text, hard-wrapped at 42 columns.
 void layoutAreaDescription(char screen[22 * 80], uint32_t id);
-// Starts the text editor on the area's .txt file (created empty when missing) in "area" under
-// the working directory; if it cannot be started, tells the sysop in a message box over `owner`.
-bool editAreaDescription(uint32_t id, HWND owner);

@@ -15,7 +15,7 @@
 #include <mutex>
 #include <thread>
 
-#include "server/control/app_state.h"
+#include "ovui.h"
 #include "server/preferences/preferences.h"
 
 namespace {
@@ -62,7 +62,7 @@ bool initWinsock() {
     return true;
 }
 
-bool startListening() {
+bool startListening(HWND window, UINT message) {
     std::lock_guard lock(listenerLock);
     if (listening) return true;
     uint16_t port = getTelnetPort();
@@ -78,7 +78,7 @@ bool startListening() {
     if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
         return failListening(fd, port, std::strerror(errno));
     if (::listen(fd, ListenBacklog) != 0) return failListening(fd, port, std::strerror(errno));
-    if (!ovWatchReadable(fd, mainWindow.load(), wmSocket.load(), 0))
+    if (!ovWatchReadable(fd, window, message, 0))
         return failListening(fd, port, "the UI runtime cannot watch it");
     listenFd = fd;
     listening = true;

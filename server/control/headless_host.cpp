@@ -8,10 +8,10 @@
 #include <thread>
 
 #include "server/connections/telnet_listener.h"
-#include "server/control/app_state.h"
 #include "server/preferences/preferences.h"
 #include "server/sessions/session_list.h"
 #include "server/sessions/session_threads.h"
+#include "server/sysop/app_state.h"
 #include "server/sysop/tray.h"
 
 namespace {
@@ -74,9 +74,9 @@ void showNoLoad() {
 
 INT_PTR hostProc(HWND window, UINT msg, WPARAM, LPARAM) {
     if (msg == WM_INITDIALOG) {
-        mainWindow = window;
+        publishMainWindow(window);
         registerAppMessages();
-        if (getUseTcp()) (void)startListening();
+        if (getUseTcp()) (void)startListening(window, wmSocket.load());
         addTrayIcon();
         showNoLoad();
         return TRUE;
@@ -85,7 +85,7 @@ INT_PTR hostProc(HWND window, UINT msg, WPARAM, LPARAM) {
         disconnectAll();
         removeTrayIcon();
         stopListening();
-        mainWindow = nullptr;
+        publishMainWindow(nullptr);
         ovDestroyWindow(window);
         return TRUE;
     }
@@ -130,6 +130,7 @@ bool startHeadlessHost() {
     std::lock_guard lock(hostLock);
     if (hostWindow && ovIsWindow(hostWindow)) return isListening();
     if (!uiThread().ensureRunning()) return false;
+    setLoadObserver(showUserLoad);
     auto creation = std::make_shared<Creation>();
     // The posted call keeps its own reference, in case nobody pumps the loop in time.
     auto* keep = new std::shared_ptr<Creation>(creation);

@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "platform/console/console.h"
-#include "server/control/app_state.h"
+#include "server/sysop/app_state.h"
 #include "server/sysop/main_window_resources.h"
 
 namespace {

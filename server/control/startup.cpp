@@ -14,15 +14,16 @@
 #include "server/areas/area_tree.h"
 #include "server/connections/telnet_listener.h"
 #include "server/connections/web_listener.h"
-#include "server/control/app_state.h"
 #include "server/modems/telephony.h"
 #include "server/plugins/plugin_registry.h"
 #include "server/preferences/preferences.h"
 #include "server/sessions/session.h"
 #include "server/sessions/session_list.h"
 #include "server/sessions/ssh_session.h"
+#include "server/sysop/app_state.h"
 #include "server/sysop/main_window.h"
 #include "server/sysop/main_window_resources.h"
+#include "server/sysop/tray.h"
 
 namespace {
 
@@ -181,13 +182,15 @@ int runServer(const StartupOptions& options) {
     step("Loading preferences...");
     (void)loadPreferences();
     step("Initializing Windows Sockets 1.1...");
-    winsockReady = initWinsock();
+    const bool winsockReady = initWinsock();
     step("Initializing Windows Telephony 1.4...");
-    telephonyReady = initTelephony();
+    const bool telephonyReady = initTelephony();
+    setPluginLinesReady(telephonyReady, winsockReady);
     step("Loading BBS layout...");
     (void)loadAreaTree();
     step(VersionText);
     resetSessionList();
+    setLoadObserver(showUserLoad);
     (void)startWebListener({runWebSession, webBoardName});
     if (startSshListener(startSshSession))
         for (const std::string& line : sshStartupLines())
@@ -198,7 +201,7 @@ int runServer(const StartupOptions& options) {
     if (!wasLoadedFromFile() && !stopRequested) tellNoPreferences(options.console);
     INT_PTR result = -1;
     if (!stopRequested) result = ovDialogBox(&mainDialogTemplate, nullptr, mainDialogProc, 0);
-    mainWindow = nullptr;
+    publishMainWindow(nullptr);
     stopWebListener();
     stopSshListener();
     if (result == -1) shutDownWithoutWindow();

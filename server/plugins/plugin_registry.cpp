@@ -1,11 +1,12 @@
 #include "server/plugins/plugin_registry.h"
 
-#include "server/control/app_state.h"
+#include "ovui.h"
 #include "server/plugins/plugin_file.h"
 #include "server/plugins/plugin_host.h"
 #include "server/plugins/plugin_session.h"
 #include "server/preferences/preferences.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -21,13 +22,16 @@ namespace {
 std::recursive_mutex pluginLock;
 std::condition_variable_any sessionsChanged; // signalled whenever a session context unlinks
 LoadedPlugin* loadedPlugins = nullptr;       // newest first
-PluginListSink listSink{};
+ListSink listSink{};
+std::atomic<HWND> mainWindow{};
+std::atomic<bool> telephonyReady{false};
+std::atomic<bool> winsockReady{false};
 
 // How long server stop waits for callers still inside a plug-in before giving up on it.
 constexpr auto IdleWaitBound = std::chrono::seconds(5);
 
 void listAddPlugin(const char* name, uint32_t id) {
-    PluginListSink sink;
+    ListSink sink;
     {
         std::lock_guard lock(pluginLock);
         sink = listSink;
@@ -122,9 +126,18 @@ bool registerLibrary(PluginRecord& rec) {
 
 } // namespace
 
-void setPluginListSink(const PluginListSink* sink) {
+void setPluginHostWindow(HWND window) {
+    mainWindow = window;
+}
+
+void setPluginLinesReady(bool telephony, bool telnet) {
+    telephonyReady = telephony;
+    winsockReady = telnet;
+}
+
+void setPluginListSink(const ListSink* sink) {
     std::lock_guard lock(pluginLock);
-    listSink = sink ? *sink : PluginListSink{};
+    listSink = sink ? *sink : ListSink{};
 }
 
 void loadAllPlugins(UINT* counter) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ovbbs.h"
+#include "server/base/list_sink.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -47,11 +48,12 @@ struct LoadedPlugin {
 extern UINT nextMenuCommandId;
 
 // The main window's "Installed plug-ins" list, filled in by the window; may be left unset.
-struct PluginListSink {
-    void (*add)(const char* name, uint32_t id);
-    void (*remove)(const char* name);
-};
-void setPluginListSink(const PluginListSink* sink);
+void setPluginListSink(const ListSink* sink);
+
+// The main window handed to the plug-ins (set as it opens and closes), and whether the modem and
+// Telnet layers came up at start-up (BBSStartup reports them together with the preferences).
+void setPluginHostWindow(HWND window);
+void setPluginLinesReady(bool telephonyReady, bool telnetReady);
 
 void loadAllPlugins(UINT* nextMenuCommandId);
 [[nodiscard]] bool startPlugin(const PluginRecord& rec, UINT* nextMenuCommandId);

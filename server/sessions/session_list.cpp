@@ -1,5 +1,6 @@
 #include "server/sessions/session_list.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <new>
@@ -9,7 +10,6 @@
 #include "server/connections/connection.h"
 #include "server/log/event_log.h"
 #include "server/preferences/preferences.h"
-#include "server/sysop/tray.h"
 
 namespace {
 
@@ -18,6 +18,7 @@ SessionRecord* head = nullptr;
 
 std::recursive_mutex admissionLock;
 uint32_t activeUsers = 0;
+std::atomic<LoadObserver> loadObserver{nullptr};
 
 constexpr auto RefusalPause = std::chrono::milliseconds(1000);
 
@@ -32,13 +33,14 @@ void unlink(SessionRecord* r) {
 
 // Called with the admission lock held.
 void showLoad(uint32_t active, uint32_t maxUsers) {
-    char tip[TrayTipSize];
-    formatUserCountTip(tip, active, maxUsers);
-    setTrayIcon(trayLevelFor(active, maxUsers));
-    setTrayTip(tip);
+    if (LoadObserver observer = loadObserver.load()) observer(active, maxUsers);
 }
 
 } // namespace
+
+void setLoadObserver(LoadObserver observer) {
+    loadObserver = observer;
+}
 
 std::recursive_mutex& sessionListLock() {
     return listLock;

@@ -48,9 +48,14 @@ template <class F> void forEachSession(F f) {
         f(*r);
 }
 
-// Admission: true counts the caller in and updates the tray; false means the caller was told
+// Told each change of the admitted count with the limit in force, under the admission lock (the
+// sysop's tray shows it); nullptr: nobody is told.
+using LoadObserver = void (*)(uint32_t activeUsers, uint32_t maxUsers);
+void setLoadObserver(LoadObserver observer);
+
+// Admission: true counts the caller in and tells the load observer; false means the caller was told
 // tooManyUsersText and logged, and a second has passed for the text to reach them.
 [[nodiscard]] bool admitCaller(Connection& c);
-// Counts an admitted caller out and updates the tray.
+// Counts an admitted caller out and tells the load observer.
 void countOutCaller();
 uint32_t activeUserCount();

@@ -2,14 +2,18 @@
 
 #include "server/areas/area_text.h"
 #include "server/areas/area_tree.h"
-#include "server/control/app_state.h"
+#include "server/base/file_helpers.h"
+#include "server/base/product.h"
 #include "server/plugins/plugin_registry.h"
+#include "server/sysop/app_state.h"
 #include "server/sysop/id_map.h"
 #include "server/sysop/main_window_resources.h"
 
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -302,4 +306,21 @@ void editSelectedExtension() {
     if (ovDialogBox(&extensionTemplate, window(), extensionDialogProc, 0) != 1) return;
     copyText(editedExtensionNames[p], sizeof editedExtensionNames[p], dialogName);
     copyText(editedExtensionArgs[p], sizeof editedExtensionArgs[p], dialogArgs);
+}
+
+bool editAreaDescription(uint32_t id, HWND owner) {
+    char cwd[4096];
+    std::string directory = getcwd(cwd, sizeof cwd) ? cwd : "";
+    directory += "/";
+    directory += AreaDirectory;
+    char name[64];
+    std::snprintf(name, sizeof name, "%s/%08x.txt", AreaDirectory, id);
+    // Create the file for the editor, but keep what the sysop already wrote.
+    closeFile(openForUpdate(name));
+    char command[64];
+    std::snprintf(command, sizeof command, "notepad %08x.txt", id);
+    if (ovStartProcess(command, directory.c_str())) return true;
+    std::string text = std::string("Unable to perform action:  ") + command;
+    ovMessageBox(owner, text.c_str(), ProductName, MB_OK | MB_ICONERROR);
+    return false;
 }

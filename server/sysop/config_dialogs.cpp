@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <iterator>
 
-#include "server/control/app_state.h"
 #include "server/modems/telephony.h"
 #include "server/preferences/preferences.h"
+#include "server/sysop/app_state.h"
 
 namespace {
 

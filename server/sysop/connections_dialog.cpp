@@ -3,8 +3,8 @@
 #include <iterator>
 
 #include "server/connections/connection.h"
-#include "server/control/app_state.h"
 #include "server/sessions/session_list.h"
+#include "server/sysop/app_state.h"
 
 namespace {
 

@@ -5,12 +5,12 @@
 
 #include "server/areas/area_tree.h"
 #include "server/connections/telnet_listener.h"
-#include "server/control/app_state.h"
 #include "server/modems/telephony.h"
 #include "server/plugins/plugin_registry.h"
 #include "server/preferences/preferences.h"
 #include "server/sessions/session_list.h"
 #include "server/sessions/session_threads.h"
+#include "server/sysop/app_state.h"
 #include "server/sysop/area_editor.h"
 #include "server/sysop/config_dialogs.h"
 #include "server/sysop/connections_dialog.h"
@@ -125,9 +125,9 @@ INT_PTR aboutProc(HWND dlg, UINT msg, WPARAM, LPARAM) {
 
 // ---- The main window ------------------------------------------------------------------------
 void startMainWindow(HWND window) {
-    mainWindow = window;
+    publishMainWindow(window);
     registerAppMessages();
-    if (getUseTcp() && !startListening()) showListenerNotice(window);
+    if (getUseTcp() && !startListening(window, wmSocket.load())) showListenerNotice(window);
     if (getUseTapi()) startAcceptingCalls(modemCallSession);
     addTrayIcon();
     char tip[TrayTipSize];

@@ -1,8 +1,9 @@
 #include "server/sysop/plugin_dialogs.h"
 
-#include "server/control/app_state.h"
 #include "server/plugins/plugin_registry.h"
+#include "server/sysop/app_state.h"
 #include "server/sysop/main_window_resources.h"
+#include "server/sysop/ui_thread.h"
 
 #include <new>
 #include <string>
@@ -46,32 +47,12 @@ void removeEntry(const char* name) {
     ovListDeleteString(w, IdcPluginList, index);
 }
 
-struct PendingEntry {
-    bool add;
-    uint32_t id;
-    std::string name;
-};
-
-// The registry works on the UI thread, but a server stop may unload from elsewhere: the list
-// itself changes only on the UI thread, in the order the changes were announced.
-void applyOnUiThread(bool add, const char* name, uint32_t id) {
-    if (ovIsUiThread()) {
-        add ? addEntry(name, id) : removeEntry(name);
-        return;
-    }
-    auto* pending = new (std::nothrow) PendingEntry{add, id, name};
-    if (!pending) return;
-    auto run = [](void* arg) {
-        auto* p = static_cast<PendingEntry*>(arg);
-        p->add ? addEntry(p->name.c_str(), p->id) : removeEntry(p->name.c_str());
-        delete p;
-    };
-    if (!ovPostCall(run, pending)) delete pending;
-}
-
-const PluginListSink pluginListSink{
-    [](const char* name, uint32_t id) { applyOnUiThread(true, name, id); },
-    [](const char* name) { applyOnUiThread(false, name, 0); },
+// The registry works on the UI thread, but a server stop may unload from elsewhere.
+const ListSink pluginListSink{
+    [](const char* name, uint32_t id) {
+        runOnUiThread([n = std::string(name), id] { addEntry(n.c_str(), id); });
+    },
+    [](const char* name) { runOnUiThread([n = std::string(name)] { removeEntry(n.c_str()); }); },
 };
 
 // The selected plug-in's id; false without a selection or item data.

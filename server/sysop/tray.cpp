@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "server/base/product.h"
-#include "server/control/app_state.h"
+#include "server/sysop/app_state.h"
 
 namespace {
 
@@ -74,6 +74,13 @@ int trayLevelFor(uint32_t activeUsers, uint32_t maxUsers) {
 void formatUserCountTip(char out[TrayTipSize], uint32_t activeUsers, uint32_t maxUsers) {
     std::snprintf(out, TrayTipSize, "%d user(s) out of a maximum of %d", int(activeUsers),
                   int(maxUsers));
+}
+
+void showUserLoad(uint32_t activeUsers, uint32_t maxUsers) {
+    char tip[TrayTipSize];
+    formatUserCountTip(tip, activeUsers, maxUsers);
+    setTrayIcon(trayLevelFor(activeUsers, maxUsers));
+    setTrayTip(tip);
 }
 
 int currentTrayLevel() {

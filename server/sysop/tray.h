@@ -1,6 +1,6 @@
 // The notification-area icon: its picture shows the load (levels 0 to 5), its tip the user
 // count. The last icon and tip are remembered so a restarted taskbar gets them back.
-// Safe from any thread; session threads call setTrayIcon/setTrayTip under the admission lock.
+// Safe from any thread; session threads show the load under the admission lock.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +18,8 @@ void restoreTrayIcon();
 int trayLevelFor(uint32_t activeUsers, uint32_t maxUsers);
 // "%d user(s) out of a maximum of %d".
 void formatUserCountTip(char out[TrayTipSize], uint32_t activeUsers, uint32_t maxUsers);
+// The load in picture and tip: the admission's load observer (setLoadObserver).
+void showUserLoad(uint32_t activeUsers, uint32_t maxUsers);
 
 // What the icon shows now (remembered state).
 int currentTrayLevel();

@@ -4,13 +4,10 @@
 
 #include <cstdint>
 
-struct UserListSink {
-    void (*add)(const char* name, uint32_t id);
-    void (*remove)(const char* name);
-};
+#include "server/base/list_sink.h"
 
 // Copies the sink; nullptr unregisters. A call already under way may still reach the old sink.
-void setUserListSink(const UserListSink* sink);
+void setUserListSink(const ListSink* sink);
 
 void listAddUser(const char* name, uint32_t id);
 void listRemoveUser(const char* name);

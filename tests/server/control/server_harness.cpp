@@ -9,9 +9,9 @@
 #include <memory>
 #include <thread>
 
-#include "server/control/app_state.h"
 #include "server/control/startup.h"
 #include "server/preferences/preferences.h"
+#include "server/sysop/app_state.h"
 
 namespace {
 
@@ -84,7 +84,7 @@ void ServerTest::startServer() {
 }
 
 void ServerTest::launchServer() {
-    mainWindow = nullptr;
+    publishMainWindow(nullptr);
     serverDone = false;
     ovPostCall(
         [](void* self) {

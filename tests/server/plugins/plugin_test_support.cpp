@@ -25,13 +25,13 @@ TestPlugin::~TestPlugin() {
 void PluginTest::SetUp() {
     loadPreferences(); // no file here: the defaults
     listed.clear();
-    static const PluginListSink sink{
-        [](const char* name, uint32_t id) { listed.emplace_back(name, id); },
-        [](const char* name) {
-            auto it = std::find_if(listed.begin(), listed.end(),
-                                   [&](const auto& e) { return e.first == name; });
-            if (it != listed.end()) listed.erase(it);
-        }};
+    static const ListSink sink{[](const char* name, uint32_t id) { listed.emplace_back(name, id); },
+                               [](const char* name) {
+                                   auto it =
+                                       std::find_if(listed.begin(), listed.end(),
+                                                    [&](const auto& e) { return e.first == name; });
+                                   if (it != listed.end()) listed.erase(it);
+                               }};
     setPluginListSink(&sink);
 }
 

@@ -10,7 +10,15 @@ using ovtest::LoopbackClient;
 
 namespace {
 
-class AdmissionTest : public SessionTest {};
+// The tray watches the load, as in the server.
+class AdmissionTest : public SessionTest {
+protected:
+    void SetUp() override {
+        SessionTest::SetUp();
+        setLoadObserver(showUserLoad);
+    }
+    void TearDown() override { setLoadObserver(nullptr); }
+};
 
 bool reachesLoginPrompt(LoopbackClient& c) {
     return c.readUntil(LoginPrompt).find(LoginPrompt) != std::string::npos;

@@ -26,7 +26,7 @@ class UserDbConcurrency : public ovtest::WorkDirTest {};
 TEST_F(UserDbConcurrency, ParallelCreatorsGetDistinctIdsAndOneWinsASharedName) {
     constexpr int Threads = 4;
     constexpr int PerThread = 20;
-    UserListSink sink{countAdd, ignoreRemove};
+    ListSink sink{countAdd, ignoreRemove};
     setUserListSink(&sink);
     std::atomic<int> sharedWins{0};
     std::vector<std::vector<uint32_t>> ids(Threads);

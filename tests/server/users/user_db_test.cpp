@@ -42,7 +42,7 @@ protected:
         ::unlink("bbsusers.dat");
         added.clear();
         removed.clear();
-        UserListSink sink{sinkAdd, sinkRemove};
+        ListSink sink{sinkAdd, sinkRemove};
         setUserListSink(&sink);
     }
     void TearDown() override { setUserListSink(nullptr); }

@@ -22,7 +22,7 @@ void onRemove(const char* name) {
 
 TEST(UserList, CallsReachTheRegisteredSinkOnly) {
     listAddUser("nobody", 1); // nothing registered: no effect
-    UserListSink sink{onAdd, onRemove};
+    ListSink sink{onAdd, onRemove};
     setUserListSink(&sink);
     sink.add = nullptr; // the registration is a copy
     listAddUser("zoe", 42);
@@ -31,7 +31,7 @@ TEST(UserList, CallsReachTheRegisteredSinkOnly) {
     EXPECT_EQ(42u, lastId);
     EXPECT_EQ("zoe", lastRemoved);
 
-    UserListSink half{nullptr, onRemove};
+    ListSink half{nullptr, onRemove};
     setUserListSink(&half);
     listAddUser("yan", 7);
     EXPECT_EQ("zoe", lastAdded);

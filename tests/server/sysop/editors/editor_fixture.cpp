@@ -1,9 +1,9 @@
 #include "editor_fixture.h"
 
 #include "server/areas/area_tree.h"
-#include "server/control/app_state.h"
 #include "server/plugins/plugin_registry.h"
 #include "server/preferences/preferences.h"
+#include "server/sysop/app_state.h"
 #include "server/sysop/area_editor.h"
 #include "server/sysop/main_window.h"
 #include "server/sysop/main_window_resources.h"
@@ -81,7 +81,7 @@ void routeCommand(int id, int code) {
 INT_PTR testMainProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_INITDIALOG:
-        mainWindow = wnd;
+        publishMainWindow(wnd);
         initUserEditor();
         loadUserList();
         populateAreaTree(0);
@@ -127,7 +127,7 @@ void EditorTest::TearDown() {
     setPluginListSink(nullptr);
     ovuiSetObserver(nullptr);
     ovuiResetForTests();
-    mainWindow = nullptr;
+    publishMainWindow(nullptr);
     resetAreaEditor();
     freeAreaTree();
 }

@@ -1,4 +1,4 @@
-#include "server/areas/area_text.h"
+#include "server/sysop/area_editor.h"
 #include "support/test_support.h"
 
 #include "ovui.h"
