@@ -37,7 +37,7 @@ const OvControlTemplate mainControls[] = {
     {IdcUninstallPlugin, OV_BUTTON, "Uninstall plug-in", 320, 130, 60, 14, OV_DISABLED | OV_TABSTOP,
      0},
     // Users.
-    {OV_NOID, OV_GROUPBOX, "User Information", 5, 155, 380, 77, 0, 0},
+    {OV_NOID, OV_GROUPBOX, "User Information", 5, 155, 380, 90, 0, 0},
     {IdcUserList, OV_LISTBOX, "", 10, 165, 100, 62, OV_SORT | OV_NOTIFY | OV_TABSTOP, 0},
     {IdcNewUser, OV_BUTTON, "New user...", 115, 165, 65, 14, OV_TABSTOP, 0},
     {IdcDeleteUser, OV_BUTTON, "Delete user", 185, 165, 65, 14, OV_DISABLED | OV_TABSTOP, 0},
@@ -59,6 +59,7 @@ const OvControlTemplate mainControls[] = {
     {IdcUserUploadKb, OV_EDIT, "", 285, 215, 30, 12, OV_READONLY | OV_NUMBER | OV_TABSTOP, 0},
     {OV_NOID, OV_STATIC, "D/L KB", 320, 217, 28, 8, 0, 0},
     {IdcUserDownloadKb, OV_EDIT, "", 350, 215, 30, 12, OV_READONLY | OV_NUMBER | OV_TABSTOP, 0},
+    {IdcUserUtf8, OV_CHECKBOX, "UTF-8 terminal", 115, 231, 70, 10, OV_TABSTOP, 0},
 };
 
 const OvMenuTemplate configureMenu[] = {
@@ -104,7 +105,7 @@ const OvDialogTemplate mainDialogTemplate = {
     MainDialogId,
     MainWindowTitle,
     390,
-    236,
+    249,
     OV_DS_CAPTION | OV_DS_SYSMENU | OV_DS_MINIMIZEBOX | OV_DS_MODALFRAME | OV_DS_CENTER,
     mainMenu,
     static_cast<int>(std::size(mainMenu)),

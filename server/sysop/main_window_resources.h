@@ -61,6 +61,7 @@ enum MainControl : int {
     IdcEditExtension = 1048,
     IdcConfigurePlugin = 1049,
     IdcEditDescription = 1050,
+    IdcUserUtf8 = 1051,
 };
 
 extern const OvDialogTemplate mainDialogTemplate; // 118, with menu 101

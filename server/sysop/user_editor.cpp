@@ -1,9 +1,8 @@
 #include "server/sysop/user_editor.h"
 
 #include "server/base/time_text.h"
-#include "server/sysop/app_state.h"
+#include "server/control/app_state.h"
 #include "server/sysop/main_window_resources.h"
-#include "server/sysop/ui_thread.h"
 #include "server/users/user_db.h"
 #include "server/users/user_list.h"
 
@@ -102,12 +101,32 @@ void removeEntry(const char* name) {
     if (index >= 0) ovListDeleteString(window(), IdcUserList, index);
 }
 
-// Accounts are also made and removed on session threads.
-const ListSink userListSink{
-    [](const char* name, uint32_t id) {
-        runOnUiThread([n = std::string(name), id] { addEntry(n.c_str(), id); });
-    },
-    [](const char* name) { runOnUiThread([n = std::string(name)] { removeEntry(n.c_str()); }); },
+struct PendingEntry {
+    bool add;
+    uint32_t id;
+    std::string name;
+};
+
+// Accounts are also made and removed on session threads; the list changes on the UI thread, in
+// the order the changes were announced.
+void applyOnUiThread(bool add, const char* name, uint32_t id) {
+    if (ovIsUiThread()) {
+        add ? addEntry(name, id) : removeEntry(name);
+        return;
+    }
+    auto* pending = new (std::nothrow) PendingEntry{add, id, name};
+    if (!pending) return;
+    auto run = [](void* arg) {
+        auto* p = static_cast<PendingEntry*>(arg);
+        p->add ? addEntry(p->name.c_str(), p->id) : removeEntry(p->name.c_str());
+        delete p;
+    };
+    if (!ovPostCall(run, pending)) delete pending;
+}
+
+const UserListSink userListSink{
+    [](const char* name, uint32_t id) { applyOnUiThread(true, name, id); },
+    [](const char* name) { applyOnUiThread(false, name, 0); },
 };
 
 } // namespace
@@ -130,12 +149,15 @@ void showSelectedUser() {
         setTime(IdcUserLastLogin, rec.lastLogin);
         setNumber(IdcUserUploadKb, rec.uploadKb);
         setNumber(IdcUserDownloadKb, rec.downloadKb);
+        ovCheckDlgButton(w, IdcUserUtf8,
+                         (rec.userFlags & Utf8TerminalFlag) ? BST_CHECKED : BST_UNCHECKED);
         ovEnableDlgItem(w, IdcDeleteUser, TRUE);
         return;
     }
     for (int id : {IdcUserLogin, IdcUserPassword, IdcUserAccess, IdcUserRealName, IdcUserFirstLogin,
                    IdcUserLastLogin, IdcUserUploadKb, IdcUserDownloadKb})
         ovSetDlgItemText(w, id, "");
+    ovCheckDlgButton(w, IdcUserUtf8, BST_UNCHECKED);
     ovEnableDlgItem(w, IdcDeleteUser, FALSE);
 }
 
@@ -154,6 +176,11 @@ void saveSelectedUser() {
     char access[64] = {};
     ovGetDlgItemText(w, IdcUserAccess, access, sizeof access);
     rec.accessLevel = uint16_t(numberFrom(access, 65535));
+    // Only this bit: the terminal type and the other flags stay as sessions left them.
+    if (ovIsDlgButtonChecked(w, IdcUserUtf8) == BST_CHECKED)
+        rec.userFlags = uint16_t(rec.userFlags | Utf8TerminalFlag);
+    else
+        rec.userFlags = uint16_t(rec.userFlags & ~Utf8TerminalFlag);
     (void)updateUser(rec); // silent by design: the fields stay as typed
 }
 

@@ -92,6 +92,27 @@ TEST_F(UserEditor, WithoutSelectionNothingHappens) {
     EXPECT_EQ(listTexts(IdcUserList).size(), 1u);
 }
 
+TEST_F(UserEditor, Utf8BoxShowsAndSavesOnlyItsOwnBit) {
+    addAccount("zoe", "secret", 20);
+    addAccount("ann", "secret", 1);
+    UserRecord ansi = stored("zoe");
+    ansi.userFlags = AnsiTerminalFlag;
+    ASSERT_TRUE(updateUser(ansi));
+    openMainWindow();
+    selectUser("zoe");
+    EXPECT_EQ(ovIsDlgButtonChecked(main, IdcUserUtf8), UINT(BST_UNCHECKED));
+    click(IdcUserUtf8);
+    click(IdcSaveUser);
+    EXPECT_EQ(stored("zoe").userFlags, AnsiTerminalFlag | Utf8TerminalFlag);
+    selectUser("ann");
+    EXPECT_EQ(ovIsDlgButtonChecked(main, IdcUserUtf8), UINT(BST_UNCHECKED));
+    selectUser("zoe");
+    EXPECT_EQ(ovIsDlgButtonChecked(main, IdcUserUtf8), UINT(BST_CHECKED));
+    click(IdcUserUtf8);
+    click(IdcSaveUser);
+    EXPECT_EQ(stored("zoe").userFlags, AnsiTerminalFlag);
+}
+
 TEST_F(UserEditor, SaveCutsAndClampsAndKeepsWhatSessionsChanged) {
     addAccount("zoe", "secret", 20);
     openMainWindow();
