@@ -1,8 +1,9 @@
 #include "server/sysop/user_editor.h"
 
 #include "server/base/time_text.h"
-#include "server/control/app_state.h"
+#include "server/sysop/app_state.h"
 #include "server/sysop/main_window_resources.h"
+#include "server/sysop/ui_thread.h"
 #include "server/users/user_db.h"
 #include "server/users/user_list.h"
 
@@ -101,32 +102,12 @@ void removeEntry(const char* name) {
     if (index >= 0) ovListDeleteString(window(), IdcUserList, index);
 }
 
-struct PendingEntry {
-    bool add;
-    uint32_t id;
-    std::string name;
-};
-
-// Accounts are also made and removed on session threads; the list changes on the UI thread, in
-// the order the changes were announced.
-void applyOnUiThread(bool add, const char* name, uint32_t id) {
-    if (ovIsUiThread()) {
-        add ? addEntry(name, id) : removeEntry(name);
-        return;
-    }
-    auto* pending = new (std::nothrow) PendingEntry{add, id, name};
-    if (!pending) return;
-    auto run = [](void* arg) {
-        auto* p = static_cast<PendingEntry*>(arg);
-        p->add ? addEntry(p->name.c_str(), p->id) : removeEntry(p->name.c_str());
-        delete p;
-    };
-    if (!ovPostCall(run, pending)) delete pending;
-}
-
-const UserListSink userListSink{
-    [](const char* name, uint32_t id) { applyOnUiThread(true, name, id); },
-    [](const char* name) { applyOnUiThread(false, name, 0); },
+// Accounts are also made and removed on session threads.
+const ListSink userListSink{
+    [](const char* name, uint32_t id) {
+        runOnUiThread([n = std::string(name), id] { addEntry(n.c_str(), id); });
+    },
+    [](const char* name) { runOnUiThread([n = std::string(name)] { removeEntry(n.c_str()); }); },
 };
 
 } // namespace
