@@ -3,7 +3,7 @@
 // guesser. Afterwards the server answers as before and holds no more descriptors or threads
 // than when it was idle.
 #include "ovhost_process.h"
-#include "support/web_client.h"
+#include "support/ssh_client.h"
 
 #include "server/base/record_codec.h"
 #include "server/preferences/preferences.h"
@@ -323,54 +323,57 @@ TEST_F(HostileCallers, TenThousandWrongPasswordsAreAllLoggedAndNoneLetsIn) {
     expectEveryConnectDisconnected();
 }
 
-TEST_F(HostileCallers, WebVisitorsThatSayNothingOrTooMuchAreBoundedAndLetGo) {
-    startWith(Seats, 4000);
+TEST_F(HostileCallers, SshClientsThatStallOrVanishMidHandshakeLeaveNothingBehind) {
+    startWith(Seats, 3000); // the idle time-out is also the SSH login grace
     if (HasFatalFailure()) return;
-    // 300 visitors that never finish a request: at most 64 hold a thread, the rest are turned
-    // away at once, and the held ones go at the request time-out.
-    std::vector<int> silent = openMany(host.webPort(), 300);
+    const int connectsBefore = countLogEntries(host.log(), "CONNECT");
+    // 300 connections that never speak: at most 64 hold a handshake thread, the others are
+    // closed before they hear a word, and the held ones go at the login grace.
+    std::vector<int> silent = openMany(host.sshPort(), 300);
     ASSERT_EQ(silent.size(), 300u);
-    int turnedAway = 0;
+    int closedAtOnce = 0;
     for (int fd : silent) {
         pollfd p{fd, POLLIN, 0};
-        char buf[64] = {};
-        if (poll(&p, 1, 100) > 0 && recv(fd, buf, sizeof buf - 1, 0) > 0 &&
-            std::strncmp(buf, "HTTP/1.1 503", 12) == 0)
-            ++turnedAway;
+        char buf[64];
+        if (poll(&p, 1, 100) > 0 && recv(fd, buf, sizeof buf, 0) == 0) ++closedAtOnce;
     }
-    EXPECT_GE(turnedAway, 300 - 64 - 8); // a few may still sit in the listen queue
+    EXPECT_GE(closedAtOnce, 300 - 64 - 8); // a few may still sit in the listen queue
     EXPECT_LE(host.threads(), idleThreads + 64);
-    // Telnet callers are served meanwhile.
-    ovtest::LoopbackClient normal = host.callIn();
-    EXPECT_GE(normal.fd(), 0);
-    normal.close();
     EXPECT_TRUE(waitAllClosed(silent, 30s));
     closeAll(silent);
 
-    // Web callers beyond the seats are refused and the seated ones dropped when idle; one that
-    // sends garbage instead of frames is cut off.
-    std::vector<ovtest::WebClient> callers(Seats + 3);
-    for (auto& c : callers)
-        ASSERT_TRUE(c.connect(host.webPort()));
-    ovtest::LoopbackClient garbage;
-    ASSERT_TRUE(garbage.connectTo(host.webPort()));
-    ASSERT_TRUE(garbage.send("GET /ws HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\n"
-                             "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
-                             "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n"));
-    EXPECT_NE(garbage.readUntil("\r\n\r\n").find("101"), std::string::npos);
-    ASSERT_TRUE(garbage.send(std::string(4096, '\xff')));
-    EXPECT_TRUE(garbage.waitForClose(10s));
-    for (auto& c : callers)
-        EXPECT_TRUE(c.waitForClose(30s)) << c.text;
-    int refused = 0;
-    for (auto& c : callers)
-        refused += c.text.find("Login:") == std::string::npos ? 1 : 0;
-    EXPECT_GE(refused, 3);
+    // Clients that go at every step of the way: after the version line, with garbage for a
+    // key exchange, reset in the middle of it, after it, and with a wrong password.
+    for (int round = 0; round < 20; ++round) {
+        ovtest::LoopbackClient early;
+        ASSERT_TRUE(early.connectTo(host.sshPort()));
+        EXPECT_EQ(early.readUntil("\r\n").rfind("SSH-2.0-", 0), 0u);
+        ASSERT_TRUE(early.send("SSH-2.0-hostile\r\n"));
+        if (round % 3 == 1) (void)early.send(std::string(5000, char(round)));
+        if (round % 3 == 2) {
+            linger abort{1, 0};
+            setsockopt(early.fd(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        }
+        early.close();
+        ovtest::SshClient late;
+        ASSERT_TRUE(late.connectTo(host.sshPort())) << late.error();
+        if (round % 2) {
+            EXPECT_FALSE(late.authenticate({"nobody", "wrong"}));
+        }
+        late.vanish();
+    }
+    expectBackToIdle();
+    // A caller who follows the protocol gets in, and is the only one the log calls a caller.
+    ovtest::SshClient caller;
+    ASSERT_TRUE(caller.logIn(host.sshPort(), {"new", ""})) << caller.error();
+    EXPECT_NE(caller.readUntil("login name", 20s).find("login name"), std::string::npos);
+    caller.close();
     expectEveryConnectDisconnected();
     expectBackToIdle();
-    std::printf("[ figures ] web: %d of 300 silent visitors turned away at once, %d of %d web "
-                "callers refused\n",
-                turnedAway, refused, int(callers.size()));
+    const std::string log = host.log();
+    EXPECT_EQ(countLogEntries(log, "CONNECT"), connectsBefore + 1);
+    EXPECT_EQ(countLogEntries(log, "LOGIN FAILURE"), 10);
+    std::printf("[ figures ] ssh: %d of 300 silent clients closed at once\n", closedAtOnce);
 }
 
 } // namespace

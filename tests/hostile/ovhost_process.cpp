@@ -28,6 +28,10 @@ uint16_t freePort() {
     return port;
 }
 
+// The SSH host keys of the first server started, for the next ones: a 3072-bit RSA key takes a
+// while to make on a busy machine.
+std::string cachedEd25519Key, cachedRsaKey;
+
 std::string procFile(pid_t pid, const char* name) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/" + name);
     std::ostringstream s;
@@ -72,6 +76,10 @@ void OvhostProcess::prepare(uint32_t maxUsers, uint32_t idleMs,
               setMaxUsers(maxUsers) && setIdleTimeoutMs(idleMs) && setParanoidLogging(true);
     EXPECT_TRUE(ok);
     if (adjust) adjust();
+    if (!cachedEd25519Key.empty()) {
+        ovtest::writeFile("ssh_host_ed25519_key", cachedEd25519Key);
+        ovtest::writeFile("ssh_host_rsa_key", cachedRsaKey);
+    }
     if (chdir(previous_.c_str()) != 0) std::abort();
 }
 
@@ -127,8 +135,8 @@ bool OvhostProcess::launch(int fileLimit) {
     if (!ovtest::waitUntil([&] { return !askRunningInstance(other); }, 90s)) return false;
     consolePort_ = freePort();
     const std::string console = "127.0.0.1:" + std::to_string(consolePort_);
-    webPort_ = freePort();
-    const std::string web = "127.0.0.1:" + std::to_string(webPort_);
+    sshPort_ = freePort();
+    const std::string ssh = "127.0.0.1:" + std::to_string(sshPort_);
     const std::string program = ovtest::binDir() + "/ovhost";
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return false;
@@ -143,7 +151,7 @@ bool OvhostProcess::launch(int fileLimit) {
             setrlimit(RLIMIT_NOFILE, &r);
         }
         setenv("OVHOST_CONSOLE", console.c_str(), 1);
-        setenv("OVHOST_WEB", web.c_str(), 1);
+        setenv("OVHOST_SSH", ssh.c_str(), 1);
         execl(program.c_str(), "ovhost", static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -155,8 +163,13 @@ bool OvhostProcess::launch(int fileLimit) {
     size_t at = seen_.find(prefix) + prefix.size();
     token_ = seen_.substr(at, seen_.find('\n', at) - at);
     ovtest::LoopbackClient probe;
-    return ovtest::waitUntil([&] { return probe.connectTo(telnetPort_); }, 30s) &&
-           probe.readUntil("Login:", 20s).find("Login:") != std::string::npos;
+    if (!ovtest::waitUntil([&] { return probe.connectTo(telnetPort_); }, 60s) ||
+        probe.readUntil("Login:", 20s).find("Login:") == std::string::npos ||
+        !readUntil("RSA key fingerprint is", 5s))
+        return false;
+    cachedEd25519Key = ovtest::readFile(dir_ + "/ssh_host_ed25519_key");
+    cachedRsaKey = ovtest::readFile(dir_ + "/ssh_host_rsa_key");
+    return true;
 }
 
 int OvhostProcess::stop() {

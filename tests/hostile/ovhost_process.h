@@ -1,6 +1,6 @@
 // The built ovhost as a child process in a working directory of its own (in memory where the
 // machine has /dev/shm, since the event log is written through to the disk), with its console
-// on a free loopback port, and what /proc tells about it: descriptors, threads, memory, CPU.
+// and SSH on free loopback ports, and what /proc tells about it: descriptors, threads, memory, CPU.
 #pragma once
 
 #include "support/test_support.h"
@@ -28,7 +28,7 @@ public:
     int stop();
 
     uint16_t telnetPort() const { return telnetPort_; }
-    uint16_t webPort() const { return webPort_; } // the caller page (OVHOST_WEB)
+    uint16_t sshPort() const { return sshPort_; } // OVHOST_SSH
     bool running() const { return pid_ > 0; }
     // GET on the console with the access token; the whole reply (status line first).
     std::string consoleGet(const std::string& path);
@@ -50,7 +50,7 @@ private:
     std::string seen_;
     uint16_t telnetPort_ = 0;
     uint16_t consolePort_ = 0;
-    uint16_t webPort_ = 0;
+    uint16_t sshPort_ = 0;
     std::string token_;
     bool readUntil(const std::string& needle, std::chrono::milliseconds bound);
     bool launch(int fileLimit);

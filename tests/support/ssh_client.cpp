@@ -2,6 +2,8 @@
 
 #include <libssh/libssh.h>
 
+#include <sys/socket.h>
+
 #include <algorithm>
 
 namespace ovtest {
@@ -29,6 +31,11 @@ void SshClient::close() {
         ssh_free(session_);
     }
     session_ = nullptr;
+}
+
+void SshClient::vanish() {
+    if (session_ && ssh_get_fd(session_) >= 0) ::shutdown(ssh_get_fd(session_), SHUT_RDWR);
+    close();
 }
 
 bool SshClient::connectTo(uint16_t port, std::chrono::milliseconds bound) {

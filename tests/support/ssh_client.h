@@ -46,6 +46,8 @@ public:
     // True once the server has closed the channel or the connection within the bound.
     bool waitForClose(std::chrono::milliseconds bound = std::chrono::seconds(10));
     void close();
+    // Goes without a word: the socket shut down under libssh, no disconnect message.
+    void vanish();
     // "SHA256:..." of the server's host key, as ssh shows it.
     std::string serverFingerprint();
     std::string error() const;
