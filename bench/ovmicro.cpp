@@ -2,9 +2,12 @@
 // (so on the disk the server would use, with its write-through costs): findUser (the last
 // account, an unknown name, the first lookup after an outside change) and updateUser of the last
 // account among 1 000, 10 000 and 100 000; a save of a full 16 384-area tree; event log appends.
+// The caller's character set: an ANSI area screen written and typed keys read, in code page 437
+// (as sent) and in UTF-8 (translated), over a transport that costs nothing.
 // Repetitions report mean, median, stddev and p99 of the repetition times.
 #include "bench/bench_data.h"
 #include "server/areas/area_tree.h"
+#include "server/connections/connection.h"
 #include "server/log/event_log.h"
 #include "server/preferences/preferences.h"
 #include "server/users/user_db.h"
@@ -173,6 +176,73 @@ void BM_LogAppend(benchmark::State& state) {
     state.SetItemsProcessed(int64_t(state.iterations()));
 }
 BENCHMARK(BM_LogAppend)->Unit(benchmark::kMicrosecond)->ComputeStatistics("p99", p99);
+
+// A connection whose transport swallows what is written and hands out the same typed text again.
+class NullConnection : public Connection {
+public:
+    NullConnection() : Connection(-1, true) {
+        std::string typed;
+        while (typed.size() + 24 <= sizeof input_)
+            typed += "hello world gr\xC3\xBC\xC3\x9F \xE2\x94\x82\r\n";
+        std::memcpy(input_, typed.data(), typed.size());
+        inputSize_ = uint32_t(typed.size());
+    }
+    bool setTimeouts(uint32_t, uint32_t) override { return true; }
+    void describe(char* out) override { out[0] = '\0'; }
+    bool isModem() override { return false; }
+    uint64_t sent = 0;
+
+protected:
+    void closeTransport() override {}
+    bool lastErrorWasTimeout() override { return false; }
+    bool writeRaw(const void*, uint32_t len) override {
+        sent += len;
+        return true;
+    }
+    bool readRaw(void* buf, uint32_t* count) override {
+        std::memcpy(buf, input_, inputSize_);
+        *count = inputSize_;
+        return true;
+    }
+
+private:
+    char input_[4096];
+    uint32_t inputSize_ = 0;
+};
+
+// An ANSI area screen as navigation sends it: a colour sequence and a run of text per piece.
+void BM_AnsiScreenWrite(benchmark::State& state) {
+    NullConnection c;
+    c.setCharset(state.range(0) ? Connection::Charset::Utf8 : Connection::Charset::Cp437);
+    std::string row(44, 'd');
+    for (auto _ : state) {
+        c.holdOutput();
+        for (int r = 0; r < 20; ++r) {
+            (void)c.writeString("\x1b[36m\x1b[1m");
+            (void)c.write(row.data(), uint32_t(row.size()));
+            (void)c.writeString("\x1b[37m\xB3 \x1b[32m1\x1b[37m) \x1b[0mA sub-area title here");
+        }
+        (void)c.writeString("\x1b[1m");
+        for (int k = 0; k < 80; ++k)
+            (void)c.writeChar(k == 44 ? '\xC1' : '\xC4');
+        (void)c.releaseOutput();
+    }
+    state.SetBytesProcessed(int64_t(c.sent));
+}
+BENCHMARK(BM_AnsiScreenWrite)->ArgName("utf8")->Arg(0)->Arg(1)->ComputeStatistics("p99", p99);
+
+void BM_TypedKeys(benchmark::State& state) {
+    NullConnection c;
+    c.setCharset(state.range(0) ? Connection::Charset::Utf8 : Connection::Charset::Cp437);
+    char key;
+    for (auto _ : state) {
+        for (int i = 0; i < 1000; ++i)
+            (void)c.readKey(&key);
+        benchmark::DoNotOptimize(key);
+    }
+    state.SetItemsProcessed(int64_t(state.iterations()) * 1000);
+}
+BENCHMARK(BM_TypedKeys)->ArgName("utf8")->Arg(0)->Arg(1)->ComputeStatistics("p99", p99);
 
 } // namespace
 
