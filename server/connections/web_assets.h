@@ -8,6 +8,7 @@
 struct WebAsset {
     const char* path; // "/caller.js"; the page itself is "/"
     const char* type; // Content-Type
+    const char* etag; // quoted, from the content
     const unsigned char* data;
     size_t size;
 };

@@ -19,6 +19,7 @@
 #include <system_error>
 #include <thread>
 
+#include "server/base/caller_threads.h"
 #include "server/connections/web_assets.h"
 #include "server/connections/web_beast.h"
 #include "server/connections/web_connection.h"
@@ -31,7 +32,8 @@ using namespace std::chrono_literals;
 // Visitors that have not opened the terminal yet: each holds a thread, so their number and
 // the time they may take are bounded. Callers beyond that are the user limit's business.
 constexpr uint32_t MaxWaitingVisitors = 64;
-constexpr auto RequestTimeout = 10s; // for each request, and for the WebSocket handshake
+constexpr auto RequestTimeout = 10s;  // for each request, and for the WebSocket handshake
+constexpr auto ResponseTimeout = 60s; // xterm.js and the font are big for a slow line
 constexpr int MaxRequestsPerVisitor = 32;
 constexpr uint32_t MaxHeaderBytes = 8192;
 // Keys and pastes; the page sends a paste in pieces well below this.
@@ -147,8 +149,17 @@ http::response<http::string_body> answer(const http::request<http::empty_body>& 
     switch (routeWebRequest(view(req.method_string()), view(req.target()), assetPath)) {
     case WebRoute::Asset:
         if (const WebAsset* asset = findWebAsset(assetPath)) {
+            // The page carries the board's name of the moment; the rest is asked again by tag.
+            const bool tagged = assetPath != "/";
+            if (tagged && req[http::field::if_none_match] == asset->etag) {
+                auto res = makeResponse(http::status::not_modified, req.version(), keepAlive);
+                res.set(http::field::etag, asset->etag);
+                res.prepare_payload();
+                return res;
+            }
             auto res = makeResponse(http::status::ok, req.version(), keepAlive);
             res.set(http::field::content_type, asset->type);
+            if (tagged) res.set(http::field::etag, asset->etag);
             std::string_view body(reinterpret_cast<const char*>(asset->data), asset->size);
             if (assetPath == "/")
                 res.body() = fillPageTemplate(body, s.hooks.boardName ? s.hooks.boardName() : "");
@@ -245,7 +256,7 @@ void serveVisitor(WebLink& link, const WebSettings& s, WaitingSeat& seat) {
             return openTerminal(link, req, s, seat);
         }
         auto res = answer(req, s);
-        stream.expires_after(RequestTimeout);
+        stream.expires_after(ResponseTimeout);
         done = false;
         http::async_write(stream, res, [&](beast::error_code e, size_t) {
             ec = e;
@@ -318,9 +329,7 @@ void acceptLoop(int fd, std::shared_ptr<const WebSettings> s) {
         }
         waiting.fetch_add(1);
         threads.fetch_add(1);
-        try {
-            std::thread(visitorThread, c, s).detach();
-        } catch (const std::system_error&) {
+        if (!startCallerThread([c, s] { visitorThread(c, s); })) {
             waiting.fetch_sub(1);
             threads.fetch_sub(1);
             ::close(c);

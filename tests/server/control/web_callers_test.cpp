@@ -156,6 +156,15 @@ TEST_F(WebCallersTest, HostileVisitorsGetNothingButTheirAnswer) {
         request("GET /licenses.txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
     EXPECT_NE(licences.find("The xterm.js authors"), std::string::npos);
     EXPECT_NE(licences.find("Bitstream"), std::string::npos);
+    // The big files are asked again by their tag and not sent twice.
+    const std::string script =
+        request("GET /xterm.js HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    const size_t tagAt = script.find("ETag: ");
+    ASSERT_NE(tagAt, std::string::npos);
+    const std::string tag = script.substr(tagAt + 6, script.find("\r\n", tagAt) - tagAt - 6);
+    EXPECT_EQ(statusOf(request("GET /xterm.js HTTP/1.1\r\nHost: x\r\nIf-None-Match: " + tag +
+                               "\r\nConnection: close\r\n\r\n")),
+              "HTTP/1.1 304 Not Modified");
 
     // A visitor who connects and says nothing holds a waiting seat, not the listener.
     ovtest::LoopbackClient silent;
