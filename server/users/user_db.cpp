@@ -125,7 +125,8 @@ bool writeAt(FileHandle file, uint64_t offset, const uint8_t* bytes, uint32_t n)
 // reads one record instead of the whole file. Positions only, never contents: a hit is read from
 // the file and its name checked, and a name the index does not hold is looked for by a scan, so
 // every lookup still sees what is in the file. The stamp of the file it was built from tells when
-// the file changed under it (another process, another working directory).
+// the file changed under it (another process, another working directory): a hit is still only
+// checked, but the next scan learns the positions again.
 struct NameIndex {
     bool valid = false;
     FileStamp stamp;
@@ -153,9 +154,10 @@ void dropIndex() {
     nameIndex.offsets.clear();
 }
 
-// After this process wrote the file: the index stays valid for what it has become.
-void restampIndex(FileHandle file) {
-    if (nameIndex.valid && !fileStamp(file, nameIndex.stamp)) dropIndex();
+// After this process wrote the file: an index that matched the file as it was (`before` the
+// write) matches what it has become.
+void restampIndex(FileHandle file, const FileStamp& before) {
+    if (indexIsCurrent(before) && !fileStamp(file, nameIndex.stamp)) dropIndex();
 }
 
 bool recordAtHasName(FileHandle file, uint64_t offset, const char* name,
@@ -175,7 +177,9 @@ bool locateAccount(FileHandle file, const char* name, uint8_t rec[UserRecordSize
     // A name longer than a name field matches nothing; it is not worth a rebuild.
     bool stamped = std::strlen(name) <= MaxNameLength && fileStamp(file, now);
     bool rebuild = stamped && !indexIsCurrent(now);
-    if (stamped && !rebuild) {
+    // A position is a hint, also after another program changed the file: the record there is
+    // read and its name checked, so a hit serves what is on file now without a scan.
+    if (stamped && nameIndex.valid) {
         uint64_t at = nameIndex.offsets.find(nameHash(name, std::strlen(name)));
         if (at != 0) {
             if (recordAtHasName(file, at, name, rec)) {
@@ -183,7 +187,7 @@ bool locateAccount(FileHandle file, const char* name, uint8_t rec[UserRecordSize
                 found = true;
                 return true;
             }
-            rebuild = true; // the file no longer matches its stamp
+            rebuild = true; // the file no longer holds the name there
         }
     }
     bool complete = true;
@@ -233,7 +237,9 @@ template <class Edit> bool overwriteAccount(const char* name, Edit edit) {
         uint8_t current[UserRecordSize];
         uint8_t bytes[UserRecordSize];
         bool exists = false;
-        if (locateAccount(file, name, current, found, info, exists) && exists) {
+        FileStamp before;
+        if (locateAccount(file, name, current, found, info, exists) && exists &&
+            fileStamp(file, before)) {
             edit(current, bytes);
             ok = writeAt(file, found, bytes, UserRecordSize);
         }
@@ -246,7 +252,7 @@ template <class Edit> bool overwriteAccount(const char* name, Edit edit) {
             nameIndex.offsets.erase(nameHash(name, std::strlen(name)));
         }
         if (ok) {
-            restampIndex(file);
+            restampIndex(file, before);
             ticket = userSync.enter(file);
         }
         unlockFile(file);
@@ -278,9 +284,9 @@ bool createAccount(UserRecord& rec, const char* requestedName, bool reserve) {
         if (info.headerRead) nextUserId = std::max(nextUserId, info.headerNextId);
         // Appended behind the records the file held when the scan began; a file that changed
         // size since was not wholly checked for the name.
-        uint64_t sizeNow = 0;
-        if (!scanned || taken || nextUserId == FreeUserId || !fileSize(file, sizeNow) ||
-            sizeNow != info.size) {
+        FileStamp before;
+        if (!scanned || taken || nextUserId == FreeUserId || !fileStamp(file, before) ||
+            before.size != info.size) {
             closeFile(file);
             return false;
         }
@@ -300,7 +306,7 @@ bool createAccount(UserRecord& rec, const char* requestedName, bool reserve) {
             dropIndex();
         } else if (nameIndex.valid) {
             if (nameIndex.offsets.insert(nameHash(name, NameFieldSize), info.recordsEnd))
-                restampIndex(file);
+                restampIndex(file, before);
             else
                 dropIndex();
         }

@@ -77,6 +77,11 @@ TEST_P(UserIndex, LookupsSeeEveryChangeMadeBehindTheirBack) {
         ASSERT_TRUE(addUser(rec, name));
     ASSERT_TRUE(findUser(rec, "ben")); // the positions are known now
 
+    // Another program changes a password in place: the next lookup reads it, whatever the stamp.
+    writeInPlace(slot(1), record(1, "ben", "outside"));
+    ASSERT_TRUE(findUser(rec, "ben"));
+    EXPECT_STREQ("outside", rec.password);
+
     // Reordered in place, with new passwords: every account is found where it now is.
     writeInPlace(slot(0),
                  record(2, "cid", "pw-c") + record(0, "ann", "pw-a") + record(1, "ben", "pw-b"));
