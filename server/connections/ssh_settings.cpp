@@ -1,18 +1,9 @@
 #include "server/connections/ssh_settings.h"
 
+#include "server/base/ascii.h"
 #include <cstring>
 
 namespace {
-
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoringCase(const char* a, const char* b, size_t n) {
-    for (size_t i = 0; i < n; ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
-    return true;
-}
 
 // A decimal number of at most `digits` digits covering all of [p, end).
 bool parseNumber(const char* p, const char* end, unsigned digits, unsigned long& out) {
@@ -56,7 +47,7 @@ bool parseSshAddress(const char* text, SshAddress& out) {
     parsed.port = static_cast<uint16_t>(port);
     if (colon) {
         const size_t hostLength = static_cast<size_t>(colon - text);
-        if (hostLength == 9 && equalsIgnoringCase(text, "localhost", 9)) {
+        if (hostLength == 9 && equalsIgnoringAsciiCase({text, 9}, "localhost")) {
             const uint8_t loopback[4] = {127, 0, 0, 1};
             std::memcpy(parsed.host, loopback, 4);
         } else if (!parseIpv4(text, colon, parsed.host)) {
@@ -75,8 +66,8 @@ bool localeIsUtf8(const char* value) {
     const char* codeset = dot + 1;
     const char* at = std::strchr(codeset, '@');
     const size_t n = at ? static_cast<size_t>(at - codeset) : std::strlen(codeset);
-    return (n == 5 && equalsIgnoringCase(codeset, "utf-8", 5)) ||
-           (n == 4 && equalsIgnoringCase(codeset, "utf8", 4));
+    return (n == 5 && equalsIgnoringAsciiCase({codeset, 5}, "utf-8")) ||
+           (n == 4 && equalsIgnoringAsciiCase({codeset, 4}, "utf8"));
 }
 
 bool noteLocaleVariable(SshLocale& locale, const char* name, const char* value) {

@@ -1,5 +1,7 @@
 #include "server/connections/web_rules.h"
 
+#include "server/base/ascii.h"
+
 #include <cstring>
 
 namespace {
@@ -44,17 +46,6 @@ bool parseIpv4(std::string_view s, uint8_t out[4]) {
 
 uint32_t hostOrder(const uint8_t a[4]) {
     return uint32_t(a[0]) << 24 | uint32_t(a[1]) << 16 | uint32_t(a[2]) << 8 | a[3];
-}
-
-char lower(char c) {
-    return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lower(a[i]) != lower(b[i])) return false;
-    return true;
 }
 
 // "host:80" for http and "host:443" for https say no more than "host".
@@ -149,16 +140,18 @@ bool originAllowed(std::string_view origin, std::string_view host,
     origin = trim(origin);
     if (origin.empty()) return true;
     for (const std::string& a : allowed)
-        if (a == "*" || equalsIgnoringCase(a, origin)) return true;
+        if (a == "*" || equalsIgnoringAsciiCase(a, origin)) return true;
     size_t sep = origin.find("://");
     if (sep == std::string_view::npos) return false;
     std::string_view scheme = origin.substr(0, sep);
-    if (!equalsIgnoringCase(scheme, "http") && !equalsIgnoringCase(scheme, "https")) return false;
+    if (!equalsIgnoringAsciiCase(scheme, "http") && !equalsIgnoringAsciiCase(scheme, "https"))
+        return false;
     std::string_view authority = origin.substr(sep + 3);
     if (authority.empty() || authority.find_first_of("/?#@") != std::string_view::npos)
         return false;
-    std::string_view s = equalsIgnoringCase(scheme, "https") ? "https" : "http";
-    return equalsIgnoringCase(withoutDefaultPort(authority, s), withoutDefaultPort(trim(host), s));
+    std::string_view s = equalsIgnoringAsciiCase(scheme, "https") ? "https" : "http";
+    return equalsIgnoringAsciiCase(withoutDefaultPort(authority, s),
+                                   withoutDefaultPort(trim(host), s));
 }
 
 std::vector<std::string> parseAllowedOrigins(std::string_view text) {

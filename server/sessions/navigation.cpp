@@ -2,6 +2,7 @@
 
 #include "server/areas/area_text.h"
 #include "server/areas/area_tree.h"
+#include "server/base/ascii.h"
 #include "server/base/time_text.h"
 #include "server/connections/connection.h"
 #include "server/log/event_log.h"
@@ -141,7 +142,7 @@ bool readChoice(Connection& c, const char* keys, char& key) {
     for (;;) {
         char k;
         if (!c.readKey(&k)) return false;
-        if (k >= 'a' && k <= 'z') k = static_cast<char>(k - 'a' + 'A');
+        k = asciiUpper(k);
         if (k != '\0' && std::strchr(keys, k)) {
             key = k;
             return true;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "server/base/ascii.h"
 #include "server/base/file_helpers.h"
 #include "server/connections/connection.h"
 #include "server/preferences/preferences.h"
@@ -19,10 +20,6 @@ bool writeLine(Connection& c, const char* text) {
     return c.writeString(text) && c.writeString("\r\n");
 }
 
-char toUpperAscii(char k) {
-    return (k >= 'a' && k <= 'z') ? char(k - 'a' + 'A') : k;
-}
-
 // askYesNo that also tells a dead line apart from a No.
 bool readYesNo(Connection& c, bool* yes) {
     const bool previous = c.setEcho(false);
@@ -30,7 +27,7 @@ bool readYesNo(Connection& c, bool* yes) {
     char k = 0;
     do {
         if (!c.readKey(&k)) return false;
-        k = toUpperAscii(k);
+        k = asciiUpper(k);
     } while (k != keyYes && k != keyNo);
     c.setEcho(previous);
     if (previous && !c.writeChar(k)) return false;

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <thread>
 
+#include "server/base/ascii.h"
 #include "server/base/product.h"
 #include "server/connections/connection.h"
 #include "server/log/event_log.h"
@@ -21,16 +22,6 @@ constexpr auto UnrevealedBannerPause = std::chrono::milliseconds(2000);
 
 bool writePrompt(Connection& c, const char* text) {
     return c.writeString(text) && c.writeString("  ");
-}
-
-bool equalsIgnoringAsciiCase(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        unsigned char x = static_cast<unsigned char>(*a), y = static_cast<unsigned char>(*b);
-        if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y) return false;
-        if (x == 0) return true;
-    }
 }
 
 bool passwordMatches(const char* typed, const UserRecord& rec) {

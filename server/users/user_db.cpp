@@ -1,5 +1,6 @@
 #include "server/users/user_db.h"
 
+#include "server/base/ascii.h"
 #include "server/base/file_helpers.h"
 #include "server/base/group_commit.h"
 #include "server/base/offset_table.h"
@@ -36,17 +37,6 @@ SyncGroup& userSync = *new SyncGroup;
 // taken again while its first creator is still at work. Never destroyed: session threads may
 // still ask while the process exits.
 std::map<std::string, int>& reservations = *new std::map<std::string, int>;
-
-char asciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool namesEqual(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        if (asciiLower(*a) != asciiLower(*b)) return false;
-        if (*a == '\0') return true;
-    }
-}
 
 // Compares a stored name field with `name` without decoding the record. The field is read as
 // loadText reads it: at most 31 characters. Empty names (free slots) never match.
@@ -268,7 +258,7 @@ bool createAccount(UserRecord& rec, const char* requestedName, bool reserve) {
     if (std::strlen(name) < 2) return false;
     char keyword[256] = {};
     getNewAccountName(keyword);
-    if (namesEqual(name, keyword)) return false;
+    if (equalsIgnoringAsciiCase(name, keyword)) return false;
     FileHandle file = InvalidFile;
     SyncTicket ticket;
     {
@@ -457,7 +447,7 @@ bool isForbiddenName(const char* name) {
     bool found = false;
     auto endLine = [&] {
         line[length] = '\0';
-        found = namesEqual(line, name);
+        found = equalsIgnoringAsciiCase(line, name);
         length = 0;
     };
     uint64_t remaining = 0;
