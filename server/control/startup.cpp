@@ -14,6 +14,7 @@
 #include "server/areas/area_tree.h"
 #include "server/connections/telnet_listener.h"
 #include "server/connections/web_listener.h"
+#include "server/control/resource_limits.h"
 #include "server/modems/telephony.h"
 #include "server/plugins/plugin_registry.h"
 #include "server/preferences/preferences.h"
@@ -181,6 +182,12 @@ int runServer(const StartupOptions& options) {
     step("Initializing Common Controls...");
     step("Loading preferences...");
     (void)loadPreferences();
+    // Said at once on standard error, and kept on the splash during its pause below.
+    const std::string shortage = descriptorShortage(getMaxUsers());
+    if (!shortage.empty()) {
+        std::fprintf(stderr, "ovhost: %s\n", shortage.c_str());
+        std::fflush(stderr);
+    }
     step("Initializing Windows Sockets 1.1...");
     const bool winsockReady = initWinsock();
     step("Initializing Windows Telephony 1.4...");
@@ -189,6 +196,7 @@ int runServer(const StartupOptions& options) {
     step("Loading BBS layout...");
     (void)loadAreaTree();
     step(VersionText);
+    if (!shortage.empty()) setSplashText(shortage.c_str());
     resetSessionList();
     setLoadObserver(showUserLoad);
     (void)startWebListener({runWebSession, webBoardName});

@@ -4,9 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <system_error>
-#include <thread>
 
+#include "server/base/caller_threads.h"
 #include "server/modems/modem_state.h"
 #include "server/modems/tapi_binding.h"
 #include "server/preferences/preferences.h"
@@ -114,12 +113,10 @@ void startSession(ModemLine& line) {
     int comm = line.commHandle;
     reserveCommForSession(comm);
     runningSessions.fetch_add(1);
-    try {
-        std::thread([comm, run = callSession] {
+    if (!startCallerThread([comm, run = callSession] {
             run(comm);
             runningSessions.fetch_sub(1);
-        }).detach();
-    } catch (const std::system_error&) {
+        })) {
         // No thread for this caller: let go of the line rather than leave the call hanging.
         runningSessions.fetch_sub(1);
         releaseModemComm(comm);

@@ -160,11 +160,14 @@ bool createNewAccount(Connection& c, char loginName[256]) {
         loginName[NameLimit] = 0;
         c.setEcho(false);
         if (askPassword(c, rec) && askRealName(c, rec) && askAnsi(c, rec)) {
+            rec.userFlags &= static_cast<uint16_t>(~AccountIncompleteFlag);
             saved = updateUser(rec);
             (void)showRules(c, (rec.userFlags & AnsiTerminalFlag) != 0);
         }
     }
-    if (created && !saved) (void)deleteUser(rec.loginName);
-    if (created) releaseUserReservation(rec.loginName);
+    // While the half-made account cannot be removed its name stays reserved, so that nobody
+    // takes it over; it carries AccountIncompleteFlag and goes at the next start.
+    const bool removed = !created || saved || deleteUser(rec.loginName);
+    if (created && removed) releaseUserReservation(rec.loginName);
     return saved;
 }

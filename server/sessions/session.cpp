@@ -76,8 +76,10 @@ bool passwordLetsIn(const char* name, const char* password) {
     std::snprintf(typed, sizeof typed, "%s", name);
     std::snprintf(given, sizeof given, "%s", password);
     UserRecord rec;
-    // An account still being created has no password yet: nobody may log in to it.
-    return findUser(rec, typed) && !isUserReserved(rec.loginName) && passwordMatches(given, rec);
+    // An account still being created, or left half-made, has no password yet: nobody may
+    // log in to it.
+    return findUser(rec, typed) && !isUserReserved(rec.loginName) &&
+           (rec.userFlags & AccountIncompleteFlag) == 0 && passwordMatches(given, rec);
 }
 
 bool performLogin(Connection& c, char loginName[256]) {

@@ -3,9 +3,8 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <system_error>
-#include <thread>
 
+#include "server/base/caller_threads.h"
 #include "server/connections/serial_connection.h"
 #include "server/connections/tcp_connection.h"
 
@@ -32,12 +31,10 @@ void modemCallSession(int commHandle) {
 void startTelnetSession(int socketFd, const SessionStart& start) {
     if (socketFd < 0) return;
     running.fetch_add(1);
-    try {
-        std::thread([socketFd, start] {
+    if (!startCallerThread([socketFd, start] {
             telnetSessionThread(socketFd, start);
             running.fetch_sub(1);
-        }).detach();
-    } catch (const std::system_error&) {
+        })) {
         // No thread for this caller: drop the line rather than leak the descriptor.
         running.fetch_sub(1);
         ::close(socketFd);

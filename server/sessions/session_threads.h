@@ -12,7 +12,8 @@ void modemSessionThread(int commHandle, const SessionStart& start = {});
 // The modem module's call handler: a connected call's session, with the usual stages.
 void modemCallSession(int commHandle);
 
-// Starts telnetSessionThread on a new detached thread; closes the socket if none can start.
+// Starts telnetSessionThread on a caller thread (server/base/caller_threads.h); closes the
+// socket if none can start.
 void startTelnetSession(int socketFd, const SessionStart& start = {});
 // Threads started by startTelnetSession that have not finished yet.
 uint32_t runningSessionThreads();

@@ -24,6 +24,7 @@ namespace {
 constexpr const char* UserFile = "bbsusers.dat";
 constexpr const char* BadNamesFile = "badnames.txt";
 constexpr size_t NameOffset = 4;
+constexpr size_t FlagsOffset = 326;
 constexpr size_t NameFieldSize = 32;
 constexpr size_t MaxNameLength = NameFieldSize - 1;
 // Whole records per read while scanning, so a scan costs one system call per 64 KiB.
@@ -211,6 +212,17 @@ bool locateAccount(FileHandle file, const char* name, uint8_t rec[UserRecordSize
     return scanned && (found || !info.readFailed);
 }
 
+// An account whose creation never finished (the server stopped, or the file could not be
+// written when its caller left) and whose name nobody in this process is still making. It has
+// no password and must not stay enterable.
+bool isAbandonedAccount(const uint8_t rec[UserRecordSize]) {
+    char name[NameFieldSize];
+    loadText(rec + NameOffset, NameFieldSize, name);
+    return name[0] != '\0' && loadLe32(rec) != FreeUserId &&
+           (loadLe16(rec + FlagsOffset) & AccountIncompleteFlag) != 0 &&
+           reservations.count(lowerName(name)) == 0;
+}
+
 // Finds the account named `name` and overwrites it with what `edit(current, out)` makes of its
 // current bytes. The write reaches the disk after the lock is released, in a sync shared with
 // the writers that came meanwhile, and before this returns.
@@ -284,6 +296,9 @@ bool createAccount(UserRecord& rec, const char* requestedName, bool reserve) {
         rec.id = nextUserId++;
         std::memcpy(rec.loginName, name, sizeof name);
         rec.firstLogin = rec.lastLogin = nowAsFileTime();
+        // Marked on disk, so that a crash or a stop before the password never leaves an account
+        // that anyone could enter with an empty password.
+        if (reserve) rec.userFlags = AccountIncompleteFlag;
 
         uint8_t header[UserFileHeaderSize] = {0x0D, 0x0A, 0x1A, 0x00};
         storeLe32(header + 4, nextUserId);
@@ -317,6 +332,24 @@ bool createAccount(UserRecord& rec, const char* requestedName, bool reserve) {
     }
     listAddUser(rec.loginName, rec.id);
     return true;
+}
+
+// Frees the accounts that a scan found half-made and unreserved (see isAbandonedAccount), each
+// where it was found, after checking that it is still there.
+void removeAbandonedAccounts(const std::vector<uint64_t>& offsets) {
+    if (offsets.empty()) return;
+    FileHandle file = openForUpdate(UserFile, FileAccess::Private);
+    if (file == InvalidFile) return; // they stay refused at login; the next start tries again
+    uint8_t freeSlot[UserRecordSize] = {};
+    storeLe32(freeSlot, FreeUserId);
+    for (uint64_t at : offsets) {
+        uint8_t rec[UserRecordSize];
+        if (at < 0xFFFFFFFFu && seekTo(file, static_cast<uint32_t>(at)) &&
+            readExactly(file, rec, UserRecordSize) && isAbandonedAccount(rec))
+            (void)writeAt(file, at, freeSlot, UserRecordSize);
+    }
+    dropIndex();
+    closeFile(file);
 }
 
 } // namespace
@@ -494,12 +527,21 @@ void loadUserList() {
     // would cost a shift of the list per account.
     std::vector<std::pair<std::string, uint32_t>> accounts;
     bool collecting = true;
+    std::vector<uint64_t> abandoned;
     ScanInfo info;
-    bool ok = scanUserFile(file, info, [&](const uint8_t* rec, uint64_t) {
+    bool ok = scanUserFile(file, info, [&](const uint8_t* rec, uint64_t at) {
         char name[NameFieldSize];
         loadText(rec + NameOffset, NameFieldSize, name);
         uint32_t id = loadLe32(rec);
         if (name[0] == '\0' || id == FreeUserId) return false;
+        if (isAbandonedAccount(rec)) {
+            try {
+                abandoned.push_back(at);
+                return false;
+            } catch (const std::bad_alloc&) {
+                // listed, and still refused at login
+            }
+        }
         if (collecting) {
             try {
                 accounts.emplace_back(name, id);
@@ -513,6 +555,7 @@ void loadUserList() {
     });
     if (ok && info.headerRead) nextUserId = info.headerNextId;
     closeFile(file);
+    removeAbandonedAccounts(abandoned);
     std::sort(accounts.begin(), accounts.end(), [](const auto& a, const auto& b) {
         return std::lexicographical_compare(
             a.first.begin(), a.first.end(), b.first.begin(), b.first.end(), [](char x, char y) {

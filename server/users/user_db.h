@@ -31,6 +31,9 @@ constexpr uint32_t FreeUserId = 0xFFFFFFFFu;
 constexpr uint16_t AnsiTerminalFlag = 1;
 // The caller's terminal shows UTF-8 rather than the DOS code page (the connection translates).
 constexpr uint16_t Utf8TerminalFlag = 2;
+// Set while the new-account dialogue has written the account but not yet its password: such an
+// account is never logged in to, and loadUserList removes it when nobody is still making it.
+constexpr uint16_t AccountIncompleteFlag = 0x8000;
 
 void encodeUserRecord(const UserRecord& rec, uint8_t out[UserRecordSize]);
 void decodeUserRecord(const uint8_t in[UserRecordSize], UserRecord& rec);
@@ -39,7 +42,8 @@ void decodeUserRecord(const uint8_t in[UserRecordSize], UserRecord& rec);
 // forbidden, the new-account keyword, taken, or the file cannot be written.
 [[nodiscard]] bool addUser(UserRecord& rec, const char* requestedName);
 // As addUser, and keeps the new name reserved until releaseUserReservation, so that nobody logs
-// in to the account while its creator is still giving it a password.
+// in to the account while its creator is still giving it a password. The account is written
+// with AccountIncompleteFlag; the creator's final updateUser clears it.
 [[nodiscard]] bool addUserReserved(UserRecord& rec, const char* requestedName);
 void releaseUserReservation(const char* name);
 [[nodiscard]] bool isUserReserved(const char* name);
@@ -60,4 +64,5 @@ void releaseUserReservation(const char* name);
 void normalizeLoginName(char out[32], const char* in);
 [[nodiscard]] bool isForbiddenName(const char* name);
 // Reads the id counter from the file and announces every account to the user editor's list.
+// Accounts left half-made (AccountIncompleteFlag, not reserved) become free slots first.
 void loadUserList();

@@ -173,7 +173,8 @@ unit="$root/lib/systemd/system/ovhost.service"
 for line in User=ovhost WorkingDirectory=/var/lib/ovhost ExecStart=/usr/bin/ovhost \
     AmbientCapabilities=CAP_NET_BIND_SERVICE CapabilityBoundingSet=CAP_NET_BIND_SERVICE \
     Restart=on-failure KillSignal=SIGTERM NoNewPrivileges=yes ProtectSystem=strict \
-    "ReadWritePaths=/var/lib/ovhost -/var/lock -/run/lock" PrivateTmp=yes; do
+    "ReadWritePaths=/var/lib/ovhost -/var/lock -/run/lock" PrivateTmp=yes \
+    LimitNOFILE=65536 TasksMax=65536 RestartPreventExitStatus=2; do
     check "unit: $line" grep -qx -- "$line" "$unit"
 done
 # Each of these would close the serial devices of the modems to the dialout group.

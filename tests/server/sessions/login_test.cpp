@@ -1,6 +1,11 @@
 // One caller at a time through banner, login and account creation, byte for byte.
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/file.h>
+
 #include <cstring>
 
+#include "server/base/caller_threads.h"
 #include "server/sessions/new_account.h"
 #include "session_harness.h"
 
@@ -157,7 +162,7 @@ TEST_F(LoginTest, NewAccountWithDefaultsAndTwoPagesOfRules) {
     ASSERT_TRUE(findUser(rec, "bobsmith"));
     EXPECT_STREQ(rec.password, "Pass");
     EXPECT_STREQ(rec.realName, "Bob*Smith*");
-    EXPECT_EQ(rec.userFlags & AnsiTerminalFlag, AnsiTerminalFlag);
+    EXPECT_EQ(rec.userFlags, AnsiTerminalFlag); // no longer marked half-made
     EXPECT_FALSE(isUserReserved("bobsmith"));
     ASSERT_TRUE(c.send("Q"));
     EXPECT_TRUE(c.waitForClose());
@@ -212,6 +217,55 @@ TEST_F(LoginTest, HangingUpDuringAccountCreationLeavesNoAccount) {
     LoopbackClient c = server.call();
     ASSERT_TRUE(c.send("new\r\nerin\r\n"));
     EXPECT_NE(c.readUntil(NewPasswordPrompt).find(NewPasswordPrompt), std::string::npos);
+}
+
+// Another program holds the user file when the caller leaves: the half-made account stays, so its
+// name stays taken and nobody enters it with its empty password.
+TEST_F(LoginTest, AHalfMadeAccountThatCannotBeRemovedStaysReservedAndClosed) {
+    SessionServer server;
+    {
+        LoopbackClient c = server.call();
+        ASSERT_TRUE(c.send("new\r\nerin\r\n"));
+        ASSERT_NE(c.readUntil(NewPasswordPrompt).find(NewPasswordPrompt), std::string::npos);
+        int holder = ::open("bbsusers.dat", O_RDWR | O_CLOEXEC);
+        ASSERT_GE(holder, 0);
+        ASSERT_EQ(flock(holder, LOCK_EX), 0);
+        c.close();
+        EXPECT_TRUE(ovtest::waitUntil([] { return runningSessionThreads() == 0; }));
+        ::close(holder);
+    }
+    EXPECT_TRUE(isUserReserved("erin"));
+    UserRecord rec;
+    ASSERT_TRUE(findUser(rec, "erin"));
+    EXPECT_EQ(rec.userFlags, AccountIncompleteFlag);
+    LoopbackClient c = server.call();
+    ASSERT_TRUE(c.send("erin\r\n\r\nnew\r\nerin\r\n"));
+    std::string seen = c.readUntil(NameInUse);
+    EXPECT_NE(seen.find(PasswordPrompt + "\r\n" + Failure), std::string::npos) << seen;
+    EXPECT_NE(seen.find(NameInUse), std::string::npos) << seen;
+}
+
+// Plug-ins run on the caller's thread: its stack is the size the SDK promises.
+size_t stageStackBytes = 0;
+DisconnectReason measureStack(Connection&, const char*) {
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) == 0) {
+        (void)pthread_attr_getstacksize(&attr, &stageStackBytes);
+        pthread_attr_destroy(&attr);
+    }
+    return DisconnectReason::LoggedOff;
+}
+
+TEST_F(LoginTest, CallersThreadsHaveTheChosenStack) {
+    makeAccount("alice", "Secret");
+    SessionStart start;
+    start.afterLogin = measureStack;
+    SessionServer server(start);
+    LoopbackClient c = server.call();
+    ASSERT_TRUE(c.send("alice\r\nSecret\r\n"));
+    EXPECT_TRUE(c.waitForClose());
+    ASSERT_TRUE(ovtest::waitUntil([] { return runningSessionThreads() == 0; }));
+    EXPECT_EQ(stageStackBytes, CallerThreadStackBytes);
 }
 
 TEST_F(LoginTest, LongNamesAndPasswordsCountUpTo31Characters) {

@@ -283,6 +283,17 @@ TEST_F(UserDb, ReservationCoversTheAccountUntilReleased) {
     EXPECT_FALSE(isUserReserved("hanna"));
     ASSERT_TRUE(addUser(rec, "ida"));
     EXPECT_FALSE(isUserReserved("ida"));
+
+    // Loading the list at start frees a half-made account that nobody is still making.
+    EXPECT_EQ(found.userFlags, AccountIncompleteFlag);
+    EXPECT_EQ(rec.userFlags, 0);
+    UserRecord making;
+    ASSERT_TRUE(addUserReserved(making, "jana"));
+    loadUserList();
+    EXPECT_FALSE(findUser(found, "hanna"));
+    EXPECT_TRUE(findUser(found, "jana"));
+    EXPECT_TRUE(findUser(found, "ida"));
+    releaseUserReservation("jana");
 }
 
 TEST_F(UserDb, FailedWritesReportFailureAndAnnounceNothing) {
