@@ -2,6 +2,10 @@
 // walks the area tree one key at a time with a think time between keys, and logs off. One
 // epoll thread drives all callers; a second thread samples the server's memory, threads and
 // descriptors from /proc while the load runs. Prints a readable summary and one RESULT line.
+// With --web the callers come through the caller page's WebSocket instead (Boost.Beast's
+// client, driven by one Asio loop on the same thread).
+#include "server/connections/web_beast.h"
+
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -20,7 +24,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <map>
+#include <memory>
 #include <queue>
 #include <random>
 #include <string>
@@ -50,11 +56,22 @@ struct Options {
     int pid = 0; // the server, for /proc sampling
     std::string label = "run";
     std::string latencyFile; // raw key-to-screen latencies, one per line (ms)
+    bool web = false;        // callers over the caller page's WebSocket at --port
 };
 
 enum class Stage { Connecting, WaitLogin, WaitPassword, WaitPrompt, Thinking, WaitClose, Done };
 
+// A web caller's WebSocket. It outlives the call: handlers may still be queued after a close.
+struct WebLeg {
+    websocket::stream<tcp::socket> ws;
+    beast::flat_buffer in;
+    std::deque<std::string> out;
+    bool writing = false;
+    explicit WebLeg(net::io_context& ioc) : ws(ioc) {}
+};
+
 struct Caller {
+    std::unique_ptr<WebLeg> web;
     int fd = -1;
     Stage stage = Stage::Connecting;
     Time started{};    // connect() called
@@ -109,6 +126,8 @@ bool parseArgs(int argc, char** argv, Options& o) {
             o.latencyFile = next();
         else if (a == "--overall-s")
             o.overallS = std::atoi(next());
+        else if (a == "--web")
+            o.web = true;
         else {
             std::fprintf(stderr, "ovload: unknown option %s\n", a.c_str());
             return false;
@@ -118,7 +137,7 @@ bool parseArgs(int argc, char** argv, Options& o) {
         std::fprintf(stderr,
                      "usage: ovload --port P [--callers N] [--names p%%d] [--password pw]\n"
                      "  [--ramp-ms 5000] [--hold-s 20] [--think-ms 1000-3000] [--pid SERVER]\n"
-                     "  [--label text] [--latency-file path] [--overall-s 180]\n");
+                     "  [--label text] [--latency-file path] [--overall-s 180] [--web]\n");
         return false;
     }
     return true;
@@ -211,6 +230,7 @@ private:
     std::mt19937 rng_;
     Stats st_;
     int epfd_ = -1;
+    net::io_context ioc_{1}; // the web callers' loop
     std::atomic<int> online_{0};
     int started_ = 0;
     bool stopping_ = false;
@@ -228,6 +248,9 @@ private:
     void onPrompt(int i, Time now);
     void sendText(int i, const std::string& text);
     void pressKey(int i);
+    void startWebCaller(int i);
+    void readWeb(int i);
+    void writeWeb(int i);
     int thinkMs() {
         std::uniform_int_distribution<int> d(o_.thinkMinMs, o_.thinkMaxMs);
         return d(rng_);
@@ -248,6 +271,10 @@ void Load::finishCaller(int i, bool ok) {
     c.loggedIn = false;
     c.failed = !ok;
     if (ok) ++st_.served;
+    if (c.web) {
+        beast::error_code ignored;
+        c.web->ws.next_layer().close(ignored);
+    }
     if (c.fd >= 0) {
         epoll_ctl(epfd_, EPOLL_CTL_DEL, c.fd, nullptr);
         ::close(c.fd);
@@ -259,6 +286,7 @@ void Load::finishCaller(int i, bool ok) {
 void Load::startCaller(int i) {
     Caller& c = callers_[i];
     c.started = Clock::now();
+    if (o_.web) return startWebCaller(i);
     c.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (c.fd < 0) return fail(i, "socket");
     sockaddr_in a{};
@@ -275,8 +303,67 @@ void Load::startCaller(int i) {
     c.deadline = c.started + std::chrono::milliseconds(o_.promptTimeoutMs);
 }
 
+void Load::startWebCaller(int i) {
+    Caller& c = callers_[i];
+    c.web = std::make_unique<WebLeg>(ioc_);
+    c.stage = Stage::WaitLogin;
+    c.deadline = c.started + std::chrono::milliseconds(o_.promptTimeoutMs);
+    tcp::endpoint at(net::ip::address_v4::loopback(), o_.port);
+    c.web->ws.next_layer().async_connect(at, [this, i](beast::error_code ec) {
+        Caller& c = callers_[i];
+        if (c.stage == Stage::Done) return;
+        if (ec) return fail(i, "connect");
+        c.web->ws.next_layer().set_option(tcp::no_delay(true), ec);
+        c.web->ws.async_handshake("127.0.0.1:" + std::to_string(o_.port), "/ws",
+                                  [this, i](beast::error_code ec) {
+                                      Caller& c = callers_[i];
+                                      if (c.stage == Stage::Done) return;
+                                      if (ec) return fail(i, "handshake");
+                                      c.web->ws.binary(true);
+                                      readWeb(i);
+                                      writeWeb(i);
+                                  });
+    });
+}
+
+void Load::readWeb(int i) {
+    Caller& c = callers_[i];
+    c.web->ws.async_read(c.web->in, [this, i](beast::error_code ec, size_t) {
+        Caller& c = callers_[i];
+        if (c.stage == Stage::Done) return;
+        if (ec) {
+            // End of the line: expected only after the quit key.
+            if (c.stage == Stage::WaitClose) return finishCaller(i, true);
+            return fail(i, "closed by server");
+        }
+        auto data = c.web->in.data();
+        onData(i, static_cast<const char*>(data.data()), data.size());
+        c.web->in.consume(c.web->in.size());
+        if (c.stage != Stage::Done) readWeb(i);
+    });
+}
+
+// One message at a time, in order.
+void Load::writeWeb(int i) {
+    Caller& c = callers_[i];
+    if (c.web->writing || c.web->out.empty() || !c.web->ws.is_open()) return;
+    c.web->writing = true;
+    c.web->ws.async_write(net::buffer(c.web->out.front()), [this, i](beast::error_code ec, size_t) {
+        Caller& c = callers_[i];
+        c.web->writing = false;
+        c.web->out.pop_front();
+        if (c.stage == Stage::Done) return;
+        if (ec) return fail(i, "send");
+        writeWeb(i);
+    });
+}
+
 void Load::sendText(int i, const std::string& text) {
     Caller& c = callers_[i];
+    if (c.web) {
+        c.web->out.push_back(text);
+        return writeWeb(i);
+    }
     ssize_t n = ::send(c.fd, text.data(), text.size(), MSG_NOSIGNAL);
     if (n != static_cast<ssize_t>(text.size())) fail(i, "send");
 }
@@ -418,6 +505,7 @@ int Load::run() {
     t0_ = Clock::now();
     const Time hardEnd = t0_ + std::chrono::seconds(o_.overallS);
     std::vector<epoll_event> events(1024);
+    auto keepLoop = net::make_work_guard(ioc_);
     int done = 0;
     while (done < o_.callers) {
         Time now = Clock::now();
@@ -452,7 +540,11 @@ int Load::run() {
         int timeout = 5;
         if (!timers_.empty())
             timeout = std::clamp(int(msBetween(now, timers_.top().first)) + 1, 0, 5);
-        int n = epoll_wait(epfd_, events.data(), int(events.size()), timeout);
+        if (o_.web) {
+            ioc_.run_one_for(std::chrono::milliseconds(timeout));
+            ioc_.poll();
+        }
+        int n = o_.web ? 0 : epoll_wait(epfd_, events.data(), int(events.size()), timeout);
         for (int k = 0; k < n; ++k) {
             int i = static_cast<int>(events[k].data.u32);
             if (callers_[i].stage != Stage::Done) onReadable(i);

@@ -4,9 +4,8 @@
 
 #include <chrono>
 
-// Each web caller's thread runs an event loop of its own; without timerfd that loop holds two
-// descriptors (epoll and its wake-up) besides the caller's socket, not three.
-#define BOOST_ASIO_DISABLE_TIMERFD 1
+// Each web caller's thread runs an event loop of its own, which holds three descriptors (epoll,
+// its wake-up and its timer) besides the caller's socket.
 #define BOOST_ASIO_NO_DEPRECATED 1
 
 #include <boost/asio/io_context.hpp>
