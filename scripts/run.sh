@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the server (Release, in build-run/) and runs it in ./run, the working directory where
 # it keeps its files. The first run prepares ./run: the three standard plug-ins to install from
-# the console, a small sample area tree, rules.txt, and osvbpref.dat. Later runs keep it as is.
+# the console, a small sample area tree, rules.txt, and osvbpref.dat; with bsdgames there, the
+# door plug-in installed and a game room. Later runs keep it as is.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build-run"
@@ -12,11 +13,13 @@ work="$root/run"
 bash "$root/scripts/setup-deps.sh" ||
     echo "run.sh: some packages could not be installed; building with what is there." >&2
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOV_TESTS=OFF >/dev/null
-cmake --build "$build" --target ovhost ovhost-firstrun ovtapi jotbox ttypick pagepeek -j2
+cmake --build "$build" --target ovhost ovhost-firstrun ovtapi jotbox ttypick pagepeek doorway -j2
 
 if [ ! -d "$work" ]; then
     mkdir -p "$work"
     cp "$build/bin/jotbox.so" "$build/bin/ttypick.so" "$build/bin/pagepeek.so" "$work/"
+    # Installed by ovhost-firstrun when a bsdgames game is there to offer as a door.
+    cp "$build/bin/doorway.so" "$work/"
     if [ "$(id -u)" -eq 0 ]; then
         port=23
     else
@@ -26,6 +29,9 @@ if [ ! -d "$work" ]; then
     fi
     (cd "$work" && "$build/bin/ovhost-firstrun" "$port" >/dev/null)
     echo "Prepared $work (plug-ins to install: jotbox.so, ttypick.so, pagepeek.so)."
+    if [ -f "$work/plugins.dat" ]; then
+        echo "Doors are installed: the Game room (2 in the Main hall) offers games from bsdgames."
+    fi
 fi
 
 cd "$work"

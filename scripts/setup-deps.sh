@@ -4,7 +4,7 @@ set -euo pipefail
 pkgs=(build-essential cmake ninja-build g++ clang libclang-rt-14-dev googletest libgtest-dev
       libgmock-dev libbenchmark-dev libcpp-httplib-dev nlohmann-json3-dev expect inetutils-telnet
       python3 python3-pexpect python3-pyte chromium fail2ban logrotate systemd libboost-dev
-      fonts-dejavu-core libssh-dev openssh-client python3-paramiko)
+      fonts-dejavu-core libssh-dev openssh-client python3-paramiko bsdgames)
 # Node.js may come from another packaging whose nodejs conflicts with Debian's npm: the commands
 # are what the browser tests need, so only ask apt for them when they are absent.
 command -v node >/dev/null 2>&1 || pkgs+=(nodejs)

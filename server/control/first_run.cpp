@@ -1,12 +1,17 @@
 // ovhost-firstrun: prepares a working directory for a first look at the server, for
 // scripts/run.sh. Makes only what is missing: osvbpref.dat (the defaults with the given Telnet
-// port), a small area tree with descriptions, and rules.txt. Prints the Telnet port in use.
+// port), a small area tree with descriptions, and rules.txt; on a new board with doorway.so
+// beside it, the door plug-in installed with a game room. Prints the Telnet port in use.
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "server/areas/area_tree.h"
+#include "server/plugins/plugin_registry.h"
 #include "server/preferences/preferences.h"
 
 namespace {
@@ -55,6 +60,37 @@ bool makeSampleAreas() {
     return ok;
 }
 
+// With the door plug-in beside us (scripts/run.sh copies it) and bsdgames installed: the plug-in
+// installed, and a game room whose extensions open the games that it lists by itself.
+bool offerSampleDoors() {
+    static const char* const games[][2] = {{"Hangman", "/usr/games/hangman"},
+                                           {"Robots", "/usr/games/robots"}};
+    char here[PATH_MAX];
+    if (!getcwd(here, sizeof here)) return false;
+    const std::string plugin = std::string(here) + "/doorway.so";
+    UINT counter = FirstPluginMenuCommandId;
+    if (!installPlugin(plugin.c_str(), &counter)) return false;
+    unloadAllPlugins();
+    if (!loadAreaTree()) return false;
+    AreaRecord room;
+    bool ok = addSubArea(0, room);
+    if (ok) {
+        std::snprintf(room.title, sizeof room.title, "%s", "Game room");
+        for (const auto& game : games) {
+            if (access(game[1], X_OK) != 0) continue;
+            const int i = room.extensionCount++;
+            room.extensionPluginIds[i] = 0; // the first plug-in of a new plugins.dat
+            std::snprintf(room.extensionNames[i], sizeof room.extensionNames[i], "%s", game[0]);
+            std::snprintf(room.extensionArgs[i], sizeof room.extensionArgs[i], "%s", game[0]);
+        }
+        ok = putArea(room.id, room) &&
+             writeDescription(room.id, "Door games: pick one by its letter. Each runs for "
+                                       "up to 30 minutes.\r\n");
+    }
+    freeAreaTree();
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -70,7 +106,11 @@ int main(int argc, char** argv) {
     } else {
         (void)loadPreferences();
     }
-    if (!exists(AreaFile)) ok = makeSampleAreas() && ok;
+    const bool fresh = !exists(AreaFile);
+    if (fresh) ok = makeSampleAreas() && ok;
+    if (fresh && !exists(PluginFileName) && exists("doorway.so") &&
+        access("/usr/games/hangman", X_OK) == 0)
+        ok = offerSampleDoors() && ok;
     if (!exists("rules.txt"))
         ok = writeText("rules.txt",
                        "Be kind to the other callers.\r\nNo advertising.\r\nThe sysop's word "
