@@ -74,25 +74,31 @@ BOOL runSession(const HostServices& host, void* session, DWORD* endSession) {
             fstat(fileno(file), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
         uint64_t position = 0;
         bool afterCr = false;
+        bool fileAfterCr = false;
         if (ansi) ok = ovCallerWriteText(&host, session, Reset);
         while (ok && position < total) {
             if (ansi) ok = ovCallerWriteText(&host, session, Clear);
             if (!ok) break;
 
-            unsigned char page[PageBytes];
-            size_t count = 0;
+            // A lone LF (as Linux editors end lines) goes out as CR LF: room for two bytes each.
+            unsigned char page[2 * PageBytes];
+            size_t count = 0, read = 0;
             int column = 0;
             int lines = 0;
-            while (count < PageBytes && lines < PageLines && position < total) {
+            while (read < PageBytes && lines < PageLines && position < total) {
                 int c = std::getc(file);
                 if (c == EOF) { // a read error ends the file here
                     position = total;
                     break;
                 }
+                ++read;
+                const bool lone = c == '\n' && !fileAfterCr;
+                if (lone) page[count++] = '\r';
                 page[count++] = static_cast<unsigned char>(c);
+                fileAfterCr = c == '\r';
                 ++column;
                 ++position;
-                if (c == '\r') ++lines;
+                if (c == '\r' || lone) ++lines;
                 if (c == '\n') column = 0;
                 if (column >= LineWidth) {
                     column = 0;

@@ -27,6 +27,26 @@ const char* extensionOf(AreaTextKind kind) {
     return "txt";
 }
 
+// Linux editors end lines with a lone LF; callers' terminals and the panel's layout want CR LF.
+// Takes buffer (NUL at length) and returns it, or a new copy with a CR before each lone LF.
+char* withCrLf(char* buffer, uint32_t length) {
+    uint32_t lone = 0;
+    for (uint32_t i = 0; i < length; ++i)
+        if (buffer[i] == '\n' && (i == 0 || buffer[i - 1] != '\r')) ++lone;
+    if (lone == 0) return buffer;
+    char* copy = new (std::nothrow) char[length + lone + 1];
+    if (copy) {
+        uint32_t n = 0;
+        for (uint32_t i = 0; i < length; ++i) {
+            if (buffer[i] == '\n' && (i == 0 || buffer[i - 1] != '\r')) copy[n++] = '\r';
+            copy[n++] = buffer[i];
+        }
+        copy[n] = '\0';
+    }
+    delete[] buffer;
+    return copy;
+}
+
 } // namespace
 
 bool loadAreaText(uint32_t id, AreaTextKind kind, char*& text) {
@@ -53,8 +73,8 @@ bool loadAreaText(uint32_t id, AreaTextKind kind, char*& text) {
     // The end-of-file mark only counts where the file really ends.
     if (whole && buffer[length - 1] == 0x1A) --length;
     buffer[length] = '\0';
-    text = buffer;
-    return true;
+    text = withCrLf(buffer, length);
+    return text != nullptr;
 }
 
 void layoutAreaDescription(char screen[22 * 80], uint32_t id) {

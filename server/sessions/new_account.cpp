@@ -130,16 +130,21 @@ bool showRules(Connection& c, bool ansi) {
     if (!fileSize(file, reader.remaining)) reader.remaining = 0;
     bool result = true;
     bool atEnd = false;
-    char page[RulesPageBytes + 1];
+    bool afterCr = false;
+    // A lone LF (as Linux editors end lines) goes out as CR LF, hence room for two bytes each.
+    char page[2 * RulesPageBytes + 1];
     do {
-        unsigned n = 0, lines = 0;
-        while (n < RulesPageBytes && lines < RulesPageLines) {
+        unsigned n = 0, read = 0, lines = 0;
+        while (read < RulesPageBytes && lines < RulesPageLines) {
             char b;
             if (!reader.next(&b)) {
                 atEnd = true;
                 break;
             }
+            ++read;
+            if (b == '\n' && !afterCr) page[n++] = '\r';
             page[n++] = b;
+            afterCr = b == '\r';
             if (b == '\n') ++lines;
         }
         page[n] = 0; // a NUL inside the file ends the page's text early, as designed

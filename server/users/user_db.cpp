@@ -497,6 +497,8 @@ bool isForbiddenName(const char* name) {
                 if (b == '\r') {
                     endLine();
                     state = State::AfterCr;
+                } else if (b == '\n') { // a lone LF, as Linux editors end lines
+                    endLine();
                 } else {
                     line[length++] = b;
                     if (length == MaxNameLength) {

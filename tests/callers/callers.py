@@ -1,12 +1,15 @@
 #!/usr/bin/python3
 """Real terminal callers against a running board, with pyte as the caller's screen.
 
-usage: callers.py telnet|putty PORT
+usage: callers.py telnet|putty|lf PORT
 
 telnet: inetutils telnet in a pty (Enter is CR NUL, Backspace is DEL) makes an account with a
         password corrected by DEL and pages the rules, then logs in again and pages the file viewer.
 putty:  a socket caller that talks as PuTTY does (Enter is CR LF, Backspace is DEL) logs in with
         a corrected password, switches to UTF-8 and pages the file viewer.
+lf:     a socket caller meets the text files as Linux editors write them (lone LF): a name in
+        badnames.txt is refused, and the rules, a description and the viewed file arrive with
+        CR LF, the lines that had CR LF unchanged.
 The board is the one callers_test.cpp prepares. Exit status 0 when every check held; otherwise a
 message on standard error says which did not.
 """
@@ -235,12 +238,61 @@ def putty_caller(port):
     p.closed()
 
 
+def exact_lines(p, chunk, expected, what):
+    if expected not in chunk:
+        fail("%s did not arrive as %r" % (what, expected), p.seen)
+    if re.search(rb"(?<!\r)\n|\r\r", chunk):
+        fail("%s has a lone LF or a doubled CR" % what, p.seen)
+
+
+def lf_caller(port):
+    p = PuttyCaller(port)
+    p.upto(b"Login:  ")
+    p.send(b"new\r\n")
+    p.upto(b"use:  ")
+    p.send(b"sysop\r\n")  # the second line of badnames.txt
+    p.upto(rb"(use:  |screen\):  )")
+    if not p.seen.endswith(b"use:  "):
+        fail("a name from an LF-only badnames.txt was accepted", p.seen)
+    p.send(b"linus\r\n")
+    p.upto(rb"screen\):  ")
+    p.send(b"pass\r\n")
+    p.upto(b"verify:  ")
+    p.send(b"pass\r\n")
+    p.upto(b"real name:  ")
+    p.send(b"Linus\r\n")
+    p.upto(rb"\(Y/N\)\?  ")
+    p.send(b"n")
+    page = p.upto(rb"Rule 21: be kind\.\r\n")
+    exact_lines(p, page[page.index(b"Rule 01"):], b"Rule 01: be kind.\r\nRule 02: be kind.\r\n"
+                b"Rule 03: be kind.\r\nRule 04", "the rules (LF-only, line 3 CR LF)")
+    p.send(b"x")
+    page = p.upto(rb"Rule 30: be kind\.\r\n")
+    exact_lines(p, page, b"Rule 29: be kind.\r\nRule 30", "the rules' second page")
+    p.send(b"x")
+    hall = p.upto(rb"\]  ")
+    exact_lines(p, hall, b"Hall for plain callers\r\nsecond line\r\n", "the hall's .asc")
+
+    p.send(b"1")
+    lounge = p.upto(rb"\]  ")
+    first, second = lounge.find(b"First line"), lounge.find(b"Second line")
+    if first < 0 or second != first + 80:
+        fail("the LF-only description is not laid out one line per row", p.seen)
+    p.send(b"a")
+    page = p.upto(rb"MORE \(")
+    exact_lines(p, page, b"note 1\r\nnote 2\r\nnote 3\r\n", "the viewed file (mixed line ends)")
+    p.send(b"\x1b")
+    p.upto(rb"\]  ")
+    p.send(b"q")
+    p.closed()
+
+
 def main():
-    if len(sys.argv) != 3 or sys.argv[1] not in ("telnet", "putty"):
+    callers = {"telnet": telnet_caller, "putty": putty_caller, "lf": lf_caller}
+    if len(sys.argv) != 3 or sys.argv[1] not in callers:
         sys.stderr.write(__doc__)
         return 2
-    port = int(sys.argv[2])
-    (telnet_caller if sys.argv[1] == "telnet" else putty_caller)(port)
+    callers[sys.argv[1]](int(sys.argv[2]))
     return 0
 
 

@@ -1,7 +1,8 @@
 // Today's terminal clients against the built ovhost: inetutils telnet in a pty and a caller that
 // talks as PuTTY does, each with pyte as its screen (callers.py). The board: a main hall with a
 // lounge, the file viewer, the character set switch and the terminal type switch, two pages of
-// rules, and one account.
+// rules, and one account. Beside them, text files as Linux editors write them (lone LF): the
+// forbidden names, the main hall's plain screen, the lounge's description and its viewed file.
 #include "hostile/ovhost_process.h"
 
 #include "server/areas/area_tree.h"
@@ -47,6 +48,7 @@ void makeBoard() {
     AreaRecord root, lounge;
     ASSERT_TRUE(addSubArea(0, lounge));
     std::snprintf(lounge.title, sizeof lounge.title, "Lounge");
+    attach(lounge, 0, "Linux notes", "notes");
     ASSERT_TRUE(putArea(lounge.id, lounge));
     ASSERT_TRUE(getArea(0, root));
     std::snprintf(root.title, sizeof root.title, "Main hall");
@@ -58,6 +60,10 @@ void makeBoard() {
 
     ovtest::writeFile("news.txt", lines("news %05d\r\n", 80)); // 960 bytes
     ovtest::writeFile("rules.txt", lines("Rule %02d: be kind.\r\n", 30));
+    ovtest::writeFile("badnames.txt", "root\nsysop\n");
+    ovtest::writeFile("notes.txt", "note 1\nnote 2\r\nnote 3\n");
+    ovtest::writeFile("area/00000000.asc", "Hall for plain callers\nsecond line\n");
+    ovtest::writeFile("area/00000001.txt", "First line\nSecond line\n");
     UserRecord putty;
     ASSERT_TRUE(addUser(putty, "putty"));
     std::snprintf(putty.password, sizeof putty.password, "secret");
@@ -106,4 +112,14 @@ TEST_F(Callers, PuttyCallerLogsInAfterDelSeesBoxLinesInUtf8AndPagesOncePerEnter)
     ASSERT_EQ(0, chdir(here));
     ASSERT_TRUE(found);
     EXPECT_EQ(putty.userFlags, AnsiTerminalFlag | Utf8TerminalFlag);
+}
+
+TEST_F(Callers, LfOnlyTextFilesReachTheCallerWithCrLf) {
+    // Rules as a Linux editor writes them, one line with CR LF among them.
+    std::string rules = lines("Rule %02d: be kind.\n", 30);
+    rules.replace(rules.find("kind.\nRule 04"), 6, "kind.\r\n");
+    ovtest::writeFile(board.dir() + "/rules.txt", rules);
+    int status = runCaller("lf", board.telnetPort());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(0, WEXITSTATUS(status));
 }
