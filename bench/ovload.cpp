@@ -3,8 +3,10 @@
 // epoll thread drives all callers; a second thread samples the server's memory, threads and
 // descriptors from /proc while the load runs. Prints a readable summary and one RESULT line.
 // With --web the callers come through the caller page's WebSocket instead (Boost.Beast's
-// client, driven by one Asio loop on the same thread).
+// client, driven by one Asio loop on the same thread). With --ssh they come over SSH (libssh's
+// client side): a few threads dial and log in, the epoll thread walks the areas.
 #include "server/connections/web_beast.h"
+#include "ssh_leg.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -57,6 +59,7 @@ struct Options {
     std::string label = "run";
     std::string latencyFile; // raw key-to-screen latencies, one per line (ms)
     bool web = false;        // callers over the caller page's WebSocket at --port
+    bool ssh = false;        // callers over SSH at --port, logged in by the SSH login itself
 };
 
 enum class Stage { Connecting, WaitLogin, WaitPassword, WaitPrompt, Thinking, WaitClose, Done };
@@ -72,6 +75,7 @@ struct WebLeg {
 
 struct Caller {
     std::unique_ptr<WebLeg> web;
+    SshLeg* ssh = nullptr;
     int fd = -1;
     Stage stage = Stage::Connecting;
     Time started{};    // connect() called
@@ -128,6 +132,8 @@ bool parseArgs(int argc, char** argv, Options& o) {
             o.overallS = std::atoi(next());
         else if (a == "--web")
             o.web = true;
+        else if (a == "--ssh")
+            o.ssh = true;
         else {
             std::fprintf(stderr, "ovload: unknown option %s\n", a.c_str());
             return false;
@@ -137,7 +143,7 @@ bool parseArgs(int argc, char** argv, Options& o) {
         std::fprintf(stderr,
                      "usage: ovload --port P [--callers N] [--names p%%d] [--password pw]\n"
                      "  [--ramp-ms 5000] [--hold-s 20] [--think-ms 1000-3000] [--pid SERVER]\n"
-                     "  [--label text] [--latency-file path] [--overall-s 180] [--web]\n");
+                     "  [--label text] [--latency-file path] [--overall-s 180] [--web | --ssh]\n");
         return false;
     }
     return true;
@@ -231,6 +237,7 @@ private:
     Stats st_;
     int epfd_ = -1;
     net::io_context ioc_{1}; // the web callers' loop
+    std::unique_ptr<SshDialer> dialer_;
     std::atomic<int> online_{0};
     int started_ = 0;
     bool stopping_ = false;
@@ -249,6 +256,7 @@ private:
     void sendText(int i, const std::string& text);
     void pressKey(int i);
     void startWebCaller(int i);
+    void takeSshCallers();
     void readWeb(int i);
     void writeWeb(int i);
     int thinkMs() {
@@ -277,8 +285,10 @@ void Load::finishCaller(int i, bool ok) {
     }
     if (c.fd >= 0) {
         epoll_ctl(epfd_, EPOLL_CTL_DEL, c.fd, nullptr);
-        ::close(c.fd);
+        if (!c.ssh) ::close(c.fd); // libssh closes its own
     }
+    sshLegClose(c.ssh);
+    c.ssh = nullptr;
     c.fd = -1;
     c.stage = Stage::Done;
 }
@@ -287,6 +297,14 @@ void Load::startCaller(int i) {
     Caller& c = callers_[i];
     c.started = Clock::now();
     if (o_.web) return startWebCaller(i);
+    if (o_.ssh) {
+        char name[64];
+        std::snprintf(name, sizeof name, o_.nameFormat.c_str(), i);
+        dialer_->dial(i, name, o_.password);
+        c.stage = Stage::Connecting;
+        c.deadline = c.started + std::chrono::milliseconds(o_.promptTimeoutMs);
+        return;
+    }
     c.fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (c.fd < 0) return fail(i, "socket");
     sockaddr_in a{};
@@ -326,6 +344,33 @@ void Load::startWebCaller(int i) {
     });
 }
 
+// SSH callers whose login and shell are done: from now on the epoll thread reads them. The SSH
+// login is the board's login, so the next prompt is the first area screen's.
+void Load::takeSshCallers() {
+    for (SshDialer::Ready& r : dialer_->takeReady()) {
+        Caller& c = callers_[r.index];
+        if (c.stage == Stage::Done) {
+            sshLegClose(r.leg);
+            continue;
+        }
+        if (!r.leg) {
+            fail(r.index, r.error.c_str());
+            continue;
+        }
+        c.ssh = r.leg;
+        c.fd = sshLegFd(r.leg);
+        c.loginShown = Clock::now();
+        st_.connectMs.push_back(r.setupMs);
+        c.stage = Stage::WaitPrompt;
+        c.deadline = c.loginShown + std::chrono::milliseconds(o_.promptTimeoutMs);
+        epoll_event ev{};
+        ev.events = EPOLLIN | EPOLLRDHUP;
+        ev.data.u32 = static_cast<uint32_t>(r.index);
+        epoll_ctl(epfd_, EPOLL_CTL_ADD, c.fd, &ev);
+        onReadable(r.index); // the screen may have come in with the shell's reply
+    }
+}
+
 void Load::readWeb(int i) {
     Caller& c = callers_[i];
     c.web->ws.async_read(c.web->in, [this, i](beast::error_code ec, size_t) {
@@ -363,6 +408,10 @@ void Load::sendText(int i, const std::string& text) {
     if (c.web) {
         c.web->out.push_back(text);
         return writeWeb(i);
+    }
+    if (c.ssh) {
+        if (!sshLegWrite(c.ssh, text)) return fail(i, "send");
+        return onReadable(i); // libssh may have taken in the answer while it sent
     }
     ssize_t n = ::send(c.fd, text.data(), text.size(), MSG_NOSIGNAL);
     if (n != static_cast<ssize_t>(text.size())) fail(i, "send");
@@ -482,6 +531,17 @@ void Load::pressKey(int i) {
 void Load::onReadable(int i) {
     Caller& c = callers_[i];
     char buf[65536];
+    while (c.ssh) {
+        long n = sshLegRead(c.ssh, buf, sizeof buf);
+        if (n > 0) {
+            onData(i, buf, static_cast<size_t>(n));
+            if (c.stage == Stage::Done) return;
+            continue;
+        }
+        if (n == 0) return;
+        if (c.stage == Stage::WaitClose) return finishCaller(i, true);
+        return fail(i, "closed by server");
+    }
     for (;;) {
         ssize_t n = ::recv(c.fd, buf, sizeof buf, 0);
         if (n > 0) {
@@ -506,6 +566,8 @@ int Load::run() {
     const Time hardEnd = t0_ + std::chrono::seconds(o_.overallS);
     std::vector<epoll_event> events(1024);
     auto keepLoop = net::make_work_guard(ioc_);
+    // Enough dialling threads that logging in keeps up with the ramp on a busy machine.
+    if (o_.ssh) dialer_ = std::make_unique<SshDialer>(o_.port, 8);
     int done = 0;
     while (done < o_.callers) {
         Time now = Clock::now();
@@ -513,6 +575,7 @@ int Load::run() {
         while (started_ < o_.callers &&
                (o_.rampMs <= 0 || msBetween(t0_, now) >= double(o_.rampMs) * started_ / o_.callers))
             startCaller(started_++);
+        if (dialer_) takeSshCallers();
         if (!stopping_ && allOnlineAt_ != Time{} &&
             now >= allOnlineAt_ + std::chrono::seconds(o_.holdS)) {
             stopping_ = true;
@@ -554,6 +617,7 @@ int Load::run() {
             if (callers_[i].stage == Stage::Done) ++done;
     }
     sampler.finish();
+    dialer_.reset();
     ::close(epfd_);
 
     auto pct = [](std::vector<double> v, double p) {
@@ -575,8 +639,10 @@ int Load::run() {
                 o_.callers, st_.served, st_.errors, st_.maxOnline);
     for (auto& [kind, count] : st_.errorKinds)
         std::printf("  error: %s x%d\n", kind.c_str(), count);
-    std::printf("  connect-to-first-prompt ms: p50 %.2f p99 %.2f max %.2f\n",
-                pct(st_.connectMs, 50), pct(st_.connectMs, 99), pct(st_.connectMs, 100));
+    std::printf(
+        o_.ssh ? "  connect-and-authenticate ms (to the open shell): p50 %.2f p99 %.2f max %.2f\n"
+               : "  connect-to-first-prompt ms: p50 %.2f p99 %.2f max %.2f\n",
+        pct(st_.connectMs, 50), pct(st_.connectMs, 99), pct(st_.connectMs, 100));
     std::printf("  login ms: p50 %.2f p99 %.2f max %.2f\n", pct(st_.loginMs, 50),
                 pct(st_.loginMs, 99), pct(st_.loginMs, 100));
     std::printf("  key-to-screen ms: p50 %.3f p90 %.3f p99 %.3f max %.3f (%llu screens, %.0f "

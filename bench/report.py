@@ -73,8 +73,8 @@ def load_table(out, runs):
         "|---|---|---|---|---|---|---|---|---|---|---|---|---|",
     ]
     summary = {}
-    for kind in ("ovhost-plain", "ovhost-web-plain", "baseline-plain", "ovhost-ansi",
-                 "ovhost-web-ansi", "baseline-ansi"):
+    for kind in ("ovhost-plain", "ovhost-web-plain", "ovhost-ssh-plain", "baseline-plain",
+                 "ovhost-ansi", "ovhost-web-ansi", "ovhost-ssh-ansi", "baseline-ansi"):
         if kind not in runs:
             continue
         labels = [l for l, _ in runs[kind]]
@@ -104,18 +104,19 @@ def load_table(out, runs):
                 ", ".join("%.2fx" % x for x in per_run), a[1],
                 ", ".join("%.1f" % r["key_p99"] for r in a[2]), b[1],
                 ", ".join("%.1f" % r["key_p99"] for r in b[2])))
-    for kind in ("plain", "ansi"):
-        w, t = summary.get("ovhost-web-" + kind), summary.get("ovhost-" + kind)
-        if not w or not t or not t[0]:
-            continue
-        per_run = [x["key_p50"] / y["key_p50"] for x, y in zip(w[2], t[2]) if y["key_p50"]]
-        lines.append("")
-        lines.append(
-            "Web %s: key-to-screen p50 web/Telnet = **%.2fx** pooled (per run: %s); p99 web "
-            "%.3f ms (per run: %s) vs Telnet %.3f ms." % (
-                kind.upper() if kind == "ansi" else "plain", w[0] / t[0],
-                ", ".join("%.2fx" % x for x in per_run), w[1],
-                ", ".join("%.1f" % r["key_p99"] for r in w[2]), t[1]))
+    for via, name in (("web", "Web"), ("ssh", "SSH")):
+        for kind in ("plain", "ansi"):
+            w, t = summary.get("ovhost-%s-%s" % (via, kind)), summary.get("ovhost-" + kind)
+            if not w or not t or not t[0]:
+                continue
+            per_run = [x["key_p50"] / y["key_p50"] for x, y in zip(w[2], t[2]) if y["key_p50"]]
+            lines.append("")
+            lines.append(
+                "%s %s: key-to-screen p50 %s/Telnet = **%.2fx** pooled (per run: %s); p99 %s "
+                "%.3f ms (per run: %s) vs Telnet %.3f ms." % (
+                    name, kind.upper() if kind == "ansi" else "plain", via, w[0] / t[0],
+                    ", ".join("%.2fx" % x for x in per_run), via, w[1],
+                    ", ".join("%.1f" % r["key_p99"] for r in w[2]), t[1]))
     return "\n".join(lines)
 
 

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (Release, build-bench/) and measures: N Telnet callers against ovhost,
-# plain and ANSI, each followed by N web callers (the caller page's WebSocket) against a fresh
-# ovhost and by the baseline server answering with screens of the same size, repeated; then the
-# micro-benchmarks. Prints a markdown table; raw output stays in
+# plain and ANSI, each followed by N web callers (the caller page's WebSocket) and N SSH callers
+# against a fresh ovhost each, and by the baseline server answering with screens of the same
+# size, repeated; then the micro-benchmarks. Prints a markdown table; raw output stays in
 # build-bench/results/.
 #   bash bench/run.sh [--callers 1000] [--runs 3] [--hold 20] [--think 1000-3000]
 #                     [--accounts 2N] [--micro-reps 5] [--no-micro] [--no-load] [--no-web]
+#                     [--no-ssh]
 # The load runs go into a private network namespace when the machine allows it (unshare -n),
 # so the server's port and its one-instance-per-machine name meet no other server.
 set -euo pipefail
@@ -17,7 +18,7 @@ out="${OV_BENCH_OUT:-$build/results}"
 ovhost="${OV_BENCH_OVHOST:-$bin/ovhost}"
 
 args=("$@")
-callers=1000 runs=3 hold=20 think=1000-3000 accounts=0 microReps=5 micro=1 load=1 web=1
+callers=1000 runs=3 hold=20 think=1000-3000 accounts=0 microReps=5 micro=1 load=1 web=1 ssh=1
 while [ $# -gt 0 ]; do
     case "$1" in
     --callers) callers="$2"; shift 2 ;;
@@ -29,6 +30,7 @@ while [ $# -gt 0 ]; do
     --no-micro) micro=0; shift ;;
     --no-load) load=0; shift ;;
     --no-web) web=0; shift ;;
+    --no-ssh) ssh=0; shift ;;
     *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
@@ -74,26 +76,31 @@ screenBytesOf() { # label
     sed -n "s/^RESULT label=$1 .* screen_bytes=\([0-9]*\) .*/\1/p" "$out/results.txt" | tail -1
 }
 
-loadOvhost() { # kind(plain|ansi|web-plain|web-ansi) names run
-    local port webPort work pid label="ovhost-$1-$3" via=()
+loadOvhost() { # kind(plain|ansi|web-plain|web-ansi|ssh-plain|ssh-ansi) names run
+    local port webPort sshPort work pid label="ovhost-$1-$3" via=()
     port=$(freePort)
     webPort=$(freePort)
+    sshPort=$(freePort)
     work="$build/work-$1"
     rm -rf "$work" && mkdir -p "$work"
     "$bin/ovprep" "$work" --port "$port" --callers "$callers" --accounts "$accounts" >/dev/null
+    # SSH host keys made once: a 3072-bit RSA key takes a while.
+    cp "$build"/ssh-keys/ssh_host_* "$work/" 2>/dev/null || true
     # The prepared files reach the disk first, so the server's first write-through writes do not
     # queue behind their write-back.
     sync
-    (cd "$work" && OVHOST_CONSOLE=127.0.0.1:0 OVHOST_WEB="127.0.0.1:$webPort" exec "$ovhost") \
-        >"$out/$label.log" 2>&1 &
+    (cd "$work" && OVHOST_CONSOLE=127.0.0.1:0 OVHOST_WEB="127.0.0.1:$webPort" \
+        OVHOST_SSH="127.0.0.1:$sshPort" exec "$ovhost") >"$out/$label.log" 2>&1 &
     pid=$!
-    # Web callers come through the caller page's WebSocket.
+    # Web callers come through the caller page's WebSocket, SSH callers log in with ssh.
     if [[ "$1" == web-* ]]; then port=$webPort via=(--web); fi
+    if [[ "$1" == ssh-* ]]; then port=$sshPort via=(--ssh); fi
     if ! waitListening "$port" "$pid"; then
         echo "run.sh: ovhost did not start listening (see $out/$label.log)" >&2
         stopProcess "$pid"
         return 1
     fi
+    mkdir -p "$build/ssh-keys" && cp -n "$work"/ssh_host_* "$build/ssh-keys/" 2>/dev/null || true
     "$bin/ovload" --port "$port" "${via[@]}" --callers "$callers" --names "$2" --pid "$pid" \
         --hold-s "$hold" --think-ms "$think" --label "$label" \
         --latency-file "$out/lat-$label.txt" | tee -a "$out/results.txt" || true
@@ -117,9 +124,11 @@ if [ "$load" = 1 ]; then
     for r in $(seq "$runs"); do
         loadOvhost plain 'p%d' "$r"
         if [ "$web" = 1 ]; then loadOvhost web-plain 'p%d' "$r"; fi
+        if [ "$ssh" = 1 ]; then loadOvhost ssh-plain 'p%d' "$r"; fi
         loadBaseline plain "$r"
         loadOvhost ansi 'a%d' "$r"
         if [ "$web" = 1 ]; then loadOvhost web-ansi 'a%d' "$r"; fi
+        if [ "$ssh" = 1 ]; then loadOvhost ssh-ansi 'a%d' "$r"; fi
         loadBaseline ansi "$r"
     done
 fi
