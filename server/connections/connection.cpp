@@ -31,6 +31,14 @@ Connection::Connection(int handle, bool isNetwork)
 
 Connection::~Connection() = default;
 
+void Connection::description(char* out) {
+    std::call_once(describedOnce_, [this] {
+        describe(description_);
+        description_[LineBufferSize - 1] = 0;
+    });
+    std::memcpy(out, description_, LineBufferSize);
+}
+
 bool Connection::disconnect() {
     std::lock_guard g(closeLock_);
     if (!open_.exchange(false, std::memory_order_acq_rel)) return false;

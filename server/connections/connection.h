@@ -65,6 +65,9 @@ public:
     virtual bool setTimeouts(uint32_t writeMs, uint32_t readMs) = 0;
     // One line describing the peer, into out (LineBufferSize bytes).
     virtual void describe(char* out) = 0;
+    // describe() as it was the first time this was asked (admission, the CONNECT entry): every
+    // entry of the connection names the same peer, also after a drop closed the socket.
+    void description(char* out);
     virtual bool isModem() = 0;
 
 protected:
@@ -99,6 +102,8 @@ private:
     bool finishUtf8(uint8_t lead, char* c);
 
     const uint32_t id_;
+    std::once_flag describedOnce_;
+    char description_[LineBufferSize] = {};
     std::atomic<bool> open_{true};
     std::mutex closeLock_; // orders a disconnect from another thread before the destructor's
     char readBuffer_[ConnectionBufferSize];

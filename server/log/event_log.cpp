@@ -101,19 +101,19 @@ void logEvent(char* text) {
 
 void logConnect(Connection& c) {
     char who[LineBufferSize];
-    c.describe(who);
+    c.description(who);
     logFormatted("CONNECT\r\n   %s\r\n%s", who, "");
 }
 
 void logDisconnect(Connection& c, DisconnectReason reason) {
     char who[LineBufferSize];
-    c.describe(who);
+    c.description(who);
     logFormatted("DISCONNECT\r\n   %s\r\n   Reason:  %s\r\n", who, disconnectReasonText(reason));
 }
 
 void logLoginFailure(Connection& c, const char* attempted) {
     char who[LineBufferSize];
-    c.describe(who);
+    c.description(who);
     char name[32];
     std::snprintf(name, sizeof name, "%s", attempted ? attempted : "");
     logFormatted("LOGIN FAILURE\r\n   %s\r\n   Attempted login:  %s\r\n", who, name);
@@ -121,7 +121,7 @@ void logLoginFailure(Connection& c, const char* attempted) {
 
 void logLogin(Connection& c, const char* name) {
     char who[LineBufferSize];
-    c.describe(who);
+    c.description(who);
     logFormatted("SUCCESSFUL LOGIN\r\n   %s\r\n   Login name:  %s\r\n", who, name ? name : "");
 }
 

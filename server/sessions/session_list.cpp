@@ -60,7 +60,7 @@ void addSession(Connection& c) {
     auto* r = new (std::nothrow) SessionRecord{};
     if (!r) return; // the caller is served, just not listed
     r->connection = &c;
-    c.describe(r->description);
+    c.description(r->description);
     r->description[sizeof r->description - 1] = 0;
     formatTime(r->onlineSince, nowAsFileTime());
     std::lock_guard lock(listLock);

@@ -91,10 +91,10 @@ TEST_F(WebCallersTest, ListedLoggedAndDroppedFromActiveConnectionsLikeAnyCaller)
     ASSERT_TRUE(ovuiCloseBox(dlg));
     EXPECT_TRUE(waitForWindowGone(ConnectionsDialogId));
 
-    // Dropped, the connection names itself as closed, as a Telnet one does.
+    // Dropped by the sysop, the entry still names the address, as the CONNECT entry does.
     EXPECT_TRUE(ovtest::waitUntil([&] {
-        return log().find("DISCONNECT\r\n   WEB (socket has been closed)\r\n   Reason:  "
-                          "Connection closed without logoff") != std::string::npos;
+        return log().find("DISCONNECT\r\n   " + who +
+                          "\r\n   Reason:  Connection closed without logoff") != std::string::npos;
     })) << log();
     EXPECT_NE(log().find("CONNECT\r\n   " + who + "\r\n"), std::string::npos) << log();
 }
