@@ -44,7 +44,17 @@ struct Listener {
     bool listening = false;
 };
 Listener listener;
+// The sockets of callers still in their handshake, so that a stop can end them; each leaves
+// the list before its connection closes it.
+std::mutex pendingLock;
+std::vector<int> pending;
 std::atomic<uint32_t> handshakes{0};
+
+void forgetPending(int fd) {
+    std::lock_guard g(pendingLock);
+    auto at = std::find(pending.begin(), pending.end(), fd);
+    if (at != pending.end()) pending.erase(at);
+}
 
 bool refuse(const char* text) {
     std::fprintf(stderr, "ovhost: SSH is off: %s\n", text);
@@ -89,6 +99,10 @@ void takeCaller(int s) {
         return;
     }
     handshakes.fetch_add(1);
+    {
+        std::lock_guard g(pendingLock);
+        pending.push_back(s);
+    }
     listener.handler(SshCaller{s, session, loginDeadline()});
 }
 
@@ -219,6 +233,12 @@ void stopSshListener() {
         (void)!::write(listener.wakeFd, &one, sizeof one);
         listener.thread.join();
     }
+    {
+        // Their threads find the socket gone and end, rather than wait out the login grace.
+        std::lock_guard pg(pendingLock);
+        for (int fd : pending)
+            ::shutdown(fd, SHUT_RDWR);
+    }
     closeFd(listener.listenFd);
     closeFd(listener.wakeFd);
     closeFd(listener.spareFd);
@@ -239,7 +259,8 @@ std::vector<std::string> sshStartupLines() {
     return listener.startupLines;
 }
 
-void endSshHandshake() {
+void endSshHandshake(int socketFd) {
+    forgetPending(socketFd);
     handshakes.fetch_sub(1);
 }
 
@@ -250,6 +271,6 @@ uint32_t sshHandshakesInProgress() {
 void discardSshCaller(SshCaller& caller) {
     if (caller.session) ssh_free(caller.session);
     caller.session = nullptr;
+    endSshHandshake(caller.socketFd);
     closeFd(caller.socketFd);
-    endSshHandshake();
 }

@@ -30,13 +30,14 @@ constexpr int SshRsaKeyBits = 3072;
 // Reads OVHOST_SSH. Unset: false, silently. Otherwise loads or makes the host keys, binds and
 // starts accepting; a problem is told on standard error and gives false.
 bool startSshListener(SshCallerHandler handler);
-// Stops accepting; callers already in stay.
+// Stops accepting and ends the handshakes still running; callers already in stay.
 void stopSshListener();
 bool isSshListening();
 // What the sysop needs to know at start-up: where it listens and the keys' fingerprints, in
 // the words ssh uses when it first meets the server ("ED25519 key fingerprint is SHA256:...").
 std::vector<std::string> sshStartupLines();
-void endSshHandshake();
+// The caller's handshake is over (its socket stays open): frees its slot.
+void endSshHandshake(int socketFd);
 uint32_t sshHandshakesInProgress();
 // Closes a caller that no thread could take, and frees its slot.
 void discardSshCaller(SshCaller& caller);

@@ -2,9 +2,8 @@
 
 #include <atomic>
 #include <cstdio>
-#include <system_error>
-#include <thread>
 
+#include "server/base/caller_threads.h"
 #include "server/log/event_log.h"
 #include "server/sessions/session.h"
 
@@ -15,7 +14,7 @@ std::atomic<uint32_t> running{0};
 void sshSessionThread(SshCaller caller) {
     SshConnection connection(caller.socketFd, caller.session);
     const bool ready = connection.handshake(checkSshLogin, caller.deadline);
-    endSshHandshake();
+    endSshHandshake(caller.socketFd);
     if (!ready) return;
     // The account's own choice, when it has one, follows at the first screen.
     if (connection.localeIsUtf8()) connection.setCharset(Connection::Charset::Utf8);
@@ -41,12 +40,10 @@ SshLoginVerdict checkSshLogin(Connection& c, const char* name, const char* passw
 
 void startSshSession(SshCaller caller) {
     running.fetch_add(1);
-    try {
-        std::thread([caller] {
+    if (!startCallerThread([caller] {
             sshSessionThread(caller);
             running.fetch_sub(1);
-        }).detach();
-    } catch (const std::system_error&) {
+        })) {
         running.fetch_sub(1);
         discardSshCaller(caller);
     }

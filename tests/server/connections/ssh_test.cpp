@@ -84,7 +84,7 @@ void handleCaller(SshCaller caller) {
         {
             SshConnection c(caller.socketFd, caller.session);
             bool ready = c.handshake(testCheck, caller.deadline);
-            endSshHandshake();
+            endSshHandshake(caller.socketFd);
             {
                 std::lock_guard g(seen.lock);
                 ++seen.handshakesDone;
@@ -387,6 +387,13 @@ TEST_F(SshTest, ReadsAndWritesTimeOutAndDisconnectWakesTheReader) {
     EXPECT_TRUE(dropped.waitForClose());
     ASSERT_TRUE(waitForSession());
     EXPECT_EQ(seen.session, "ended");
+
+    // Stopping the listener ends a handshake at once, not at the end of its grace.
+    ovtest::LoopbackClient silent;
+    ASSERT_TRUE(silent.connectTo(port));
+    ASSERT_TRUE(ovtest::waitUntil([] { return sshHandshakesInProgress() == 1; }));
+    stopSshListener();
+    EXPECT_TRUE(silent.waitForClose(5s));
 }
 
 } // namespace
