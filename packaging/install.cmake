@@ -4,13 +4,6 @@
 set(_ov_pkg ${CMAKE_CURRENT_LIST_DIR})
 set(_ov_dist ${CMAKE_SOURCE_DIR}/dist)
 
-foreach(t ovhost ovui ovtapi jotbox ttypick pagepeek ovhost-firstrun)
-    if(NOT TARGET ${t})
-        message(STATUS "packaging: ${t} is not part of this tree; no install rules")
-        return()
-    endif()
-endforeach()
-
 install(TARGETS ovhost RUNTIME DESTINATION bin)
 install(TARGETS ovui ovtapi LIBRARY DESTINATION lib/ovhost NAMELINK_SKIP)
 install(TARGETS jotbox ttypick pagepeek LIBRARY DESTINATION lib/ovhost)

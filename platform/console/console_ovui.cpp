@@ -1,7 +1,6 @@
 // Binds the console to the UI runtime's driver interface.
 #include "platform/console/console_driver.h"
 
-#ifdef OVCONSOLE_HAVE_DRIVER
 #include "ovui_driver.h"
 
 namespace {
@@ -62,14 +61,3 @@ ConsoleDriver ovuiConsoleDriver() {
     };
     return d;
 }
-
-#else
-// Built without the runtime: an empty desktop that refuses all input.
-ConsoleDriver ovuiConsoleDriver() {
-    ConsoleDriver d;
-    d.stateVersion = [] { return uint64_t(0); };
-    d.snapshotJson = [] { return std::string("{\"windows\":[]}"); };
-    d.input = [](const ConsoleInput&) { return false; };
-    return d;
-}
-#endif
