@@ -8,6 +8,7 @@
 #include "server/sysop/app_state.h"
 #include "server/sysop/id_map.h"
 #include "server/sysop/main_window_resources.h"
+#include "server/sysop/number_field.h"
 
 #include <cstdio>
 #include <cstring>
@@ -99,14 +100,20 @@ bool selectedArea(HTREEITEM& item, uint32_t& id) {
     return true;
 }
 
-// An unsigned number kept to its low 16 bits; an empty field gives 0.
-uint16_t accessFrom(int control) {
-    char text[32] = {};
-    ovGetDlgItemText(window(), control, text, sizeof text);
-    uint32_t value = 0;
-    for (const char* p = text; *p >= '0' && *p <= '9'; ++p)
-        value = value * 10 + uint32_t(*p - '0');
-    return uint16_t(value);
+// Min. and Max. as access levels (0 to 65535, Min. not above Max.); false when the sysop was
+// told otherwise.
+bool accessRange(uint16_t& min, uint16_t& max) {
+    uint32_t low = 0, high = 0;
+    if (!numberField(window(), IdcAreaMinAccess, "Min.", 0, 65535, low) ||
+        !numberField(window(), IdcAreaMaxAccess, "Max.", 0, 65535, high))
+        return false;
+    if (low > high) {
+        refuseNumber(window(), IdcAreaMinAccess, "Min.", 0, high);
+        return false;
+    }
+    min = uint16_t(low);
+    max = uint16_t(high);
+    return true;
 }
 
 void setNumber(int control, uint32_t value) {
@@ -218,8 +225,7 @@ void saveSelectedArea() {
     AreaRecord area;
     if (!selectedArea(item, id) || !getArea(id, area)) return;
     HWND w = window();
-    area.minAccess = accessFrom(IdcAreaMinAccess);
-    area.maxAccess = accessFrom(IdcAreaMaxAccess);
+    if (!accessRange(area.minAccess, area.maxAccess)) return; // nothing saved, the edits stay
     std::memset(area.title, 0, sizeof area.title);
     ovGetDlgItemText(w, IdcAreaTitle, area.title, 31); // 30 characters
     int count = ovListGetCount(w, IdcExtensionList);

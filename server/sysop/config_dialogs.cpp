@@ -7,6 +7,7 @@
 #include "server/modems/telephony.h"
 #include "server/preferences/preferences.h"
 #include "server/sysop/app_state.h"
+#include "server/sysop/number_field.h"
 
 namespace {
 
@@ -14,16 +15,8 @@ constexpr DWORD Tab = OV_TABSTOP;
 constexpr DWORD DialogStyle = OV_DS_CAPTION | OV_DS_SYSMENU | OV_DS_MODALFRAME | OV_DS_CENTER;
 constexpr const char* NoteText = "Changes will take effect the next time the BBS is started.";
 
-// The field's digits as an unsigned 32-bit number, wrapping as the desktop's conversion does;
-// an empty field is 0.
-uint32_t fieldNumber(HWND dlg, int id) {
-    char text[64] = {};
-    ovGetDlgItemText(dlg, id, text, sizeof text);
-    uint32_t value = 0;
-    for (const char* p = text; *p >= '0' && *p <= '9'; ++p)
-        value = value * 10u + uint32_t(*p - '0');
-    return value;
-}
+// The largest idle time-out in minutes whose milliseconds fit the stored 32 bits.
+constexpr uint32_t MaxIdleMinutes = UINT32_MAX / 60000u;
 
 void setFieldNumber(HWND dlg, int id, uint32_t value) {
     ovSetDlgItemInt(dlg, id, value, FALSE);
@@ -137,17 +130,23 @@ void showGeneralDefaults(HWND dlg) {
     ovSetDlgItemText(dlg, IdcKeyBack, "\\");
 }
 
-void storeGeneralValues(HWND dlg) {
+// False, storing nothing, when a number is out of range (the sysop was told).
+bool storeGeneralValues(HWND dlg) {
+    uint32_t maxUsers = 0, idleMinutes = 0;
+    if (!numberField(dlg, IdcMaxUsers, "Max. # of simultaneous users", 0, UINT32_MAX, maxUsers) ||
+        !numberField(dlg, IdcIdleMinutes, "The idle time-out", 0, MaxIdleMinutes, idleMinutes))
+        return false;
     (void)setUseTcp(isChecked(dlg, IdcUseTcp));
     (void)setUseTapi(isChecked(dlg, IdcUseTapi));
     (void)setUnrevealingLogin(isChecked(dlg, IdcUnrevealing));
-    (void)setMaxUsers(fieldNumber(dlg, IdcMaxUsers));
-    (void)setIdleTimeoutMs(fieldNumber(dlg, IdcIdleMinutes) * 60000u); // wraps in 32 bits
+    (void)setMaxUsers(maxUsers);
+    (void)setIdleTimeoutMs(idleMinutes * 60000u);
     for (const KeyField& k : keyFields) {
         char text[8] = {};
         // An emptied field keeps the stored character.
         if (ovGetDlgItemText(dlg, k.id, text, sizeof text) > 0 && text[0]) (void)k.set(text[0]);
     }
+    return true;
 }
 
 INT_PTR generalProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM) {
@@ -164,7 +163,7 @@ INT_PTR generalProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM) {
         showGeneralDefaults(dlg);
         return TRUE;
     case IDOK:
-        storeGeneralValues(dlg);
+        if (!storeGeneralValues(dlg)) return TRUE;
         showNote(dlg);
         ovEndDialog(dlg, IDOK);
         return TRUE;
@@ -221,12 +220,16 @@ INT_PTR modemProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM) {
     case IdcModemUseTapi:
         ovEnableDlgItem(dlg, IdcMinimumBps, isChecked(dlg, IdcModemUseTapi));
         return TRUE;
-    case IDOK:
+    case IDOK: {
+        uint32_t bps = 0;
+        if (!numberField(dlg, IdcMinimumBps, "Minimum BPS accepted", 0, UINT32_MAX, bps))
+            return TRUE;
         (void)setUseTapi(isChecked(dlg, IdcModemUseTapi));
-        (void)setMinimumBps(fieldNumber(dlg, IdcMinimumBps));
+        (void)setMinimumBps(bps);
         showNote(dlg);
         ovEndDialog(dlg, IDOK);
         return TRUE;
+    }
     default:
         return FALSE;
     }
@@ -279,12 +282,15 @@ INT_PTR telnetProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM) {
         setFieldNumber(dlg, IdcTelnetPort, DefaultTelnetPort);
         ovEnableDlgItem(dlg, IdcTelnetPort, TRUE);
         return TRUE;
-    case IDOK:
+    case IDOK: {
+        uint32_t port = 0;
+        if (!numberField(dlg, IdcTelnetPort, "The Telnet port", 1, 65535, port)) return TRUE;
         (void)setUseTcp(isChecked(dlg, IdcAllowTelnet));
-        (void)setTelnetPort(static_cast<uint16_t>(fieldNumber(dlg, IdcTelnetPort) & 0xFFFFu));
+        (void)setTelnetPort(static_cast<uint16_t>(port));
         showNote(dlg);
         ovEndDialog(dlg, IDOK);
         return TRUE;
+    }
     default:
         return FALSE;
     }

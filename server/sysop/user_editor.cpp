@@ -3,6 +3,7 @@
 #include "server/base/time_text.h"
 #include "server/sysop/app_state.h"
 #include "server/sysop/main_window_resources.h"
+#include "server/sysop/number_field.h"
 #include "server/sysop/ui_thread.h"
 #include "server/users/user_db.h"
 #include "server/users/user_list.h"
@@ -66,18 +67,6 @@ HWND window() {
 bool selectedName(char name[32]) {
     int sel = ovListGetCurSel(window(), IdcUserList);
     return sel >= 0 && ovListGetText(window(), IdcUserList, sel, name, 32) >= 0;
-}
-
-// An unsigned decimal number, limited to `limit`; anything that is not a number gives 0.
-uint32_t numberFrom(const char* text, uint32_t limit) {
-    if (*text == '\0') return 0;
-    uint64_t value = 0;
-    for (const char* p = text; *p; ++p) {
-        if (*p < '0' || *p > '9') return 0;
-        value = value * 10 + uint64_t(*p - '0');
-        if (value > limit) value = limit; // keeps a long row of digits from overflowing
-    }
-    return uint32_t(value);
 }
 
 void setNumber(int id, uint32_t value) {
@@ -148,15 +137,15 @@ void saveSelectedUser() {
     // A fresh read keeps what sessions changed meanwhile in the fields not edited here.
     if (!selectedName(name) || !findUser(rec, name)) return;
     HWND w = window();
+    uint32_t access = 0;
+    if (!numberField(w, IdcUserAccess, "Access", 0, 65535, access)) return; // nothing saved
     // An empty box keeps the password; anything typed replaces it whole.
     char password[sizeof rec.password] = {};
     ovGetDlgItemText(w, IdcUserPassword, password, 31);
     if (password[0] != '\0') std::memcpy(rec.password, password, sizeof rec.password);
     std::memset(rec.realName, 0, sizeof rec.realName);
     ovGetDlgItemText(w, IdcUserRealName, rec.realName, 255);
-    char access[64] = {};
-    ovGetDlgItemText(w, IdcUserAccess, access, sizeof access);
-    rec.accessLevel = uint16_t(numberFrom(access, 65535));
+    rec.accessLevel = uint16_t(access);
     // Only this bit: the terminal type and the other flags stay as sessions left them.
     if (ovIsDlgButtonChecked(w, IdcUserUtf8) == BST_CHECKED)
         rec.userFlags = uint16_t(rec.userFlags | Utf8TerminalFlag);

@@ -40,6 +40,14 @@ protected:
         ASSERT_TRUE(ovuiMessageBoxAnswer(note.box, IDOK));
         EXPECT_TRUE(waitForWindowGone(templateId));
     }
+    // OK refused with a message naming the range; the dialog stays open.
+    void okRefused(HWND dlg, int templateId, const std::string& message) {
+        ASSERT_TRUE(ovuiClick(dlg, IDOK));
+        SeenMessageBox box = waitForMessageBox();
+        EXPECT_EQ(box.text, message);
+        ASSERT_TRUE(ovuiMessageBoxAnswer(box.box, IDOK));
+        EXPECT_EQ(ovuiFindWindowByTemplate(templateId), dlg);
+    }
     void SetUp() override {
         ServerTest::SetUp();
         preparePreferences();
@@ -108,17 +116,24 @@ TEST_F(ConfigDialogTest, GeneralDefaultsThenCancelChangesNothing) {
     EXPECT_EQ(getMaxUsers(), 40u);
 }
 
-TEST_F(ConfigDialogTest, GeneralMinutesWrapInThirtyTwoBits) {
+TEST_F(ConfigDialogTest, GeneralRefusesNumbersThatDoNotFit) {
+    const std::string before = prefFile();
     HWND dlg = open(CmdGeneralOptions, GeneralDialogId);
     ASSERT_NE(dlg, nullptr);
     ASSERT_TRUE(ovuiTypeText(dlg, 1058, "71583")); // 71583 * 60000 = 4294980000
+    okRefused(dlg, GeneralDialogId, "The idle time-out must be a number from 0 to 71582.");
+    ASSERT_TRUE(ovuiTypeText(dlg, 1057, "4294967296"));
+    okRefused(dlg, GeneralDialogId,
+              "Max. # of simultaneous users must be a number from 0 to 4294967295.");
+    EXPECT_EQ(prefFile(), before);
+    ASSERT_TRUE(ovuiTypeText(dlg, 1058, "71582"));
     ASSERT_TRUE(ovuiTypeText(dlg, 1057, ""));
     okWithNote(dlg, GeneralDialogId);
-    EXPECT_EQ(getIdleTimeoutMs(), uint32_t(71583u * 60000u));
+    EXPECT_EQ(getIdleTimeoutMs(), 71582u * 60000u);
     EXPECT_EQ(getMaxUsers(), 0u);
 }
 
-TEST_F(ConfigDialogTest, TelnetPortKeepsItsLowSixteenBits) {
+TEST_F(ConfigDialogTest, TelnetPortOutOfRangeIsRefused) {
     HWND dlg = open(CmdTelnet, TelnetDialogId);
     ASSERT_NE(dlg, nullptr);
     EXPECT_EQ(title(dlg), "Telnet configuration");
@@ -130,9 +145,15 @@ TEST_F(ConfigDialogTest, TelnetPortKeepsItsLowSixteenBits) {
     ASSERT_TRUE(ovtest::waitUntil([&] { return text(dlg, 1051) == "23"; }));
     EXPECT_TRUE(ovIsDlgItemEnabled(dlg, 1051));
     EXPECT_EQ(ovIsDlgButtonChecked(dlg, 1050), UINT(BST_CHECKED));
-    ASSERT_TRUE(ovuiTypeText(dlg, 1051, "70000"));
+    const uint16_t before = getTelnetPort();
+    for (const char* bad : {"70000", "0"}) {
+        ASSERT_TRUE(ovuiTypeText(dlg, 1051, bad));
+        okRefused(dlg, TelnetDialogId, "The Telnet port must be a number from 1 to 65535.");
+        EXPECT_EQ(getTelnetPort(), before);
+    }
+    ASSERT_TRUE(ovuiTypeText(dlg, 1051, "65535"));
     okWithNote(dlg, TelnetDialogId);
-    EXPECT_EQ(getTelnetPort(), 4464);
+    EXPECT_EQ(getTelnetPort(), 65535);
     EXPECT_TRUE(getUseTcp());
     const std::string file = prefFile();
     uint8_t live[PreferencesSize];

@@ -199,7 +199,7 @@ TEST_F(AreaEditor, SelectingAnAreaShowsItsFields) {
     EXPECT_TRUE(enabled(IdcDeleteArea));
 }
 
-TEST_F(AreaEditor, SaveKeepsLowSixteenBitsAndThirtyTitleCharacters) {
+TEST_F(AreaEditor, SaveRefusesAccessOutOfRangeAndKeepsThirtyTitleCharacters) {
     uint32_t a = addArea(0, "Games", 10, 200);
     AreaRecord area = stored(a);
     std::memset(area.title, 'T', 31);
@@ -207,26 +207,39 @@ TEST_F(AreaEditor, SaveKeepsLowSixteenBitsAndThirtyTitleCharacters) {
     openMainWindow();
     showArea(a);
     EXPECT_EQ(text(IdcAreaTitle), std::string(31, 'T'));
-    type(IdcAreaMaxAccess, "70000");
+    auto refused = [&](const char* min, const char* max) {
+        type(IdcAreaMinAccess, min);
+        type(IdcAreaMaxAccess, max);
+        EXPECT_TRUE(clickAndAnswer(IdcSaveArea, OVUI_TEMPLATE_MESSAGEBOX,
+                                   [](HWND box) { ovuiMessageBoxAnswer(box, IDOK); }));
+        EXPECT_EQ(stored(a).minAccess, 10);
+        EXPECT_EQ(stored(a).maxAccess, 200);
+        return messageBoxes().empty() ? std::string() : messageBoxes().back().second;
+    };
+    EXPECT_EQ(refused("", "70000"), "Max. must be a number from 0 to 65535.");
+    EXPECT_EQ(refused("99999", "5"), "Min. must be a number from 0 to 65535.");
+    EXPECT_EQ(refused("500", "5"), "Min. must be a number from 0 to 5."); // Min. above Max.
+    EXPECT_EQ(text(IdcAreaMinAccess), "500"); // the edits stay for the sysop to correct
+    type(IdcAreaMaxAccess, "65535");
     type(IdcAreaMinAccess, "");
     click(IdcSaveArea);
     area = stored(a);
-    EXPECT_EQ(area.maxAccess, 4464);
+    EXPECT_EQ(area.maxAccess, 65535);
     EXPECT_EQ(area.minAccess, 0);
     EXPECT_EQ(std::string(area.title), std::string(30, 'T'));
     char title[64];
     ovTreeGetItemText(main, IdcAreaTree, treeItemOf(a), title, sizeof title);
     EXPECT_EQ(std::string(title), std::string(30, 'T'));
 
-    // No check that the minimum is below the maximum; cancel shows what is stored.
-    type(IdcAreaMinAccess, "500");
+    // Cancel shows what is stored.
+    type(IdcAreaMinAccess, "5");
     type(IdcAreaMaxAccess, "5");
     type(IdcAreaTitle, "Renamed");
     click(IdcSaveArea);
     type(IdcAreaTitle, "Not saved");
     click(IdcCancelArea);
     EXPECT_EQ(text(IdcAreaTitle), "Renamed");
-    EXPECT_EQ(stored(a).minAccess, 500);
+    EXPECT_EQ(stored(a).minAccess, 5);
     EXPECT_EQ(stored(a).maxAccess, 5);
 }
 

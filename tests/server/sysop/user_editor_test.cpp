@@ -113,7 +113,7 @@ TEST_F(UserEditor, Utf8BoxShowsAndSavesOnlyItsOwnBit) {
     EXPECT_EQ(stored("zoe").userFlags, AnsiTerminalFlag);
 }
 
-TEST_F(UserEditor, SaveCutsAndClampsAndKeepsWhatSessionsChanged) {
+TEST_F(UserEditor, SaveCutsRefusesAccessOutOfRangeAndKeepsWhatSessionsChanged) {
     addAccount("zoe", "secret", 20);
     openMainWindow();
     selectUser("zoe");
@@ -125,6 +125,17 @@ TEST_F(UserEditor, SaveCutsAndClampsAndKeepsWhatSessionsChanged) {
     type(IdcUserPassword, std::string(31, 'p'));
     type(IdcUserAccess, "70000");
     type(IdcUserRealName, std::string(300, 'r'));
+    // Refused with the range named; nothing of the account is saved.
+    for (const char* access : {"70000", "123456789012345678901234567890"}) {
+        type(IdcUserAccess, access);
+        ASSERT_TRUE(clickAndAnswer(IdcSaveUser, OVUI_TEMPLATE_MESSAGEBOX,
+                                   [](HWND box) { ovuiMessageBoxAnswer(box, IDOK); }));
+        EXPECT_EQ(messageBoxes().back().second, "Access must be a number from 0 to 65535.");
+        EXPECT_EQ(stored("zoe").accessLevel, 20);
+        EXPECT_STREQ(stored("zoe").password, "secret");
+        EXPECT_EQ(text(IdcUserAccess), access);
+    }
+    type(IdcUserAccess, "65535");
     click(IdcSaveUser);
     UserRecord rec = stored("zoe");
     EXPECT_EQ(std::string(rec.password), std::string(30, 'p'));
@@ -144,14 +155,10 @@ TEST_F(UserEditor, SaveCutsAndClampsAndKeepsWhatSessionsChanged) {
     click(IdcSaveUser);
     EXPECT_STREQ(stored("zoe").password, "new");
 
-    type(IdcUserAccess, "123456789012345678901234567890");
-    click(IdcSaveUser);
-    EXPECT_EQ(stored("zoe").accessLevel, 65535);
-
     // Cancel shows the stored values again.
     type(IdcUserAccess, "5");
     click(IdcCancelUser);
-    EXPECT_EQ(text(IdcUserAccess), "65535");
+    EXPECT_EQ(text(IdcUserAccess), "0");
 }
 
 TEST_F(UserEditor, DeleteRemovesTheEntryAndEmptiesTheFields) {
