@@ -96,6 +96,26 @@ TEST_F(DoorDialog, ListsTheDoorsAndSavesWhatTheSysopChanged) {
     EXPECT_EQ(itemTexts(ovGetSubMenu(bar(), 2)).back(), "&Own item");
 }
 
+TEST_F(DoorDialog, ADamagedDoorFileGivesTheWholeRecordsItHolds) {
+    std::string damaged = doorFile({{"One", "/bin/true", "", 0, 7, false},
+                                    {"Two", "/bin/true", "", 0, 0, false},
+                                    {"Three", "/bin/true", "", 0, 0, false}});
+    damaged[4] = 9;                       // claims more doors than it holds
+    damaged.resize(damaged.size() - 100); // and the last record is cut short
+    damaged[8 + 31] = 'x';                // a name without its terminator
+    writeFile("doorway.dat", damaged);
+    ASSERT_TRUE(lib.start());
+    makeMainWindow({"&File"});
+    std::vector<std::string> shown;
+    configureWith(lib.configure, mainWindow, [&](HWND dlg) {
+        for (int i = 0; i < ovListViewGetCount(dlg, List); ++i)
+            shown.push_back(row(dlg, i));
+        ovuiClick(dlg, IDCANCEL);
+    });
+    EXPECT_EQ(shown, (std::vector<std::string>{"One|/bin/true|(own)|none|None|several",
+                                               "Two|/bin/true|(own)|none|None|several"}));
+}
+
 TEST_F(DoorDialog, ExportsTheSevenAndAnOlderHostGetsAClearLineInsteadOfADoor) {
     std::vector<std::string> names = plugtest::exportedSymbols(lib.path);
     std::sort(names.begin(), names.end());

@@ -5,6 +5,7 @@
 
 #include "server/connections/tcp_connection.h"
 #include "server/plugins/plugin_registry.h"
+#include "server/preferences/preferences.h"
 #include "server/sessions/navigation.h"
 #include "server/users/user_db.h"
 
@@ -79,6 +80,7 @@ TEST_F(DoorTest, TestDoorGetsItsTerminalAndDropFilesAndEchoesKeys) {
     std::string seen = client.readUntil("READY\r\n");
     EXPECT_NE(seen.find("TTY 80x24 OWN\r\nTERM=dumb LINES=24 COLUMNS=80 HOME="), std::string::npos)
         << seen;
+    EXPECT_EQ(seen.find('\x1b'), std::string::npos) << seen;      // ANSI is off: colours removed
     EXPECT_NE(seen.find("FDS 3\r\n"), std::string::npos) << seen; // no descriptor of ours
     const std::string door32 = "0\r\n0\r\n115200\r\nOssivane BBS\r\n" + std::to_string(u.id + 1) +
                                "\r\nAlice Liddell\r\nalice\r\n10\r\n10\r\n0\r\n1\r\n" +
@@ -150,6 +152,17 @@ TEST_F(DoorTest, TimeLimitEndsTheDoorAndTheCallerIsBackInTheArea) {
     EXPECT_NE(client.readUntil("is up.\r\n"), "");
     EXPECT_NE(nextScreen().find("Main hall"), std::string::npos);
     EXPECT_NE(log().find("Short: ended: time limit"), std::string::npos);
+}
+
+TEST_F(DoorTest, IdleTimeOutEndsTheDoorAndTheCall) {
+    ASSERT_TRUE(setIdleTimeoutMs(1000));
+    offer({{"Echo", testDoor() + " echo %D", "", 0, 0, false}});
+    startBrowsing();
+    enter('A');
+    client.readUntil("READY\r\n");
+    EXPECT_NE(client.readToClose().find("You have been idle too long.\r\n"), std::string::npos);
+    departure();
+    EXPECT_NE(log().find("Echo: ended: idle time-out"), std::string::npos);
 }
 
 TEST_F(DoorTest, SingleCallerDoorTurnsASecondCallerAway) {

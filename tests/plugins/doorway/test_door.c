@@ -35,7 +35,8 @@ static int echo(const char* dropFile) {
     /* Its own session, whose controlling terminal this is, and its own process group. Lines
      * end in LF alone here: the terminal's output processing makes them CR LF. */
     const int own = tcgetsid(0) == getpid() && getpgrp() == getpid();
-    snprintf(line, sizeof line, "TTY %dx%d %s\nTERM=%s LINES=%s COLUMNS=%s HOME=%s\nFDS %d\n",
+    snprintf(line, sizeof line,
+             "\033[1;31mTTY\033[0m %dx%d %s\nTERM=%s LINES=%s COLUMNS=%s HOME=%s\nFDS %d\n",
              size.ws_col, size.ws_row, own ? "OWN" : "SHARED", getenv("TERM"), getenv("LINES"),
              getenv("COLUMNS"), getenv("HOME"), openDescriptors());
     say(line);
