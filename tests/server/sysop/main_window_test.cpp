@@ -30,7 +30,7 @@ TEST_F(RealMainWindow, FillsTheEditorsAndRoutesTheirControls) {
     // The user editor.
     select(IdcUserList, 0);
     EXPECT_EQ(text(IdcUserLogin), "zoe");
-    type(IdcUserAccess, "70000");
+    type(IdcUserAccess, "65535");
     click(IdcSaveUser);
     ASSERT_TRUE(findUser(user, "zoe"));
     EXPECT_EQ(user.accessLevel, 65535);
