@@ -25,6 +25,10 @@ SshLeg* open(uint16_t port, const std::string& user, const std::string& password
     ssh_options_set(leg->session, SSH_OPTIONS_PROCESS_CONFIG, &no);
     ssh_options_set(leg->session, SSH_OPTIONS_LOG_VERBOSITY, &quiet);
     ssh_options_set(leg->session, SSH_OPTIONS_KNOWNHOSTS, "/dev/null");
+    // As ssh does for an interactive session: small packets go out at once, instead of
+    // waiting for the acknowledgement of the one before.
+    int nodelay = 1;
+    ssh_options_set(leg->session, SSH_OPTIONS_NODELAY, &nodelay);
     if (ssh_connect(leg->session) != SSH_OK)
         error = "ssh connect";
     else if (ssh_userauth_password(leg->session, nullptr, password.c_str()) != SSH_AUTH_SUCCESS)
@@ -88,10 +92,11 @@ void SshDialer::work() {
         }
         Ready r;
         r.index = job.index;
+        const auto dialled = std::chrono::steady_clock::now();
         r.leg = open(port_, job.user, job.password, r.error);
-        r.setupMs =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - job.queued)
-                .count();
+        const auto done = std::chrono::steady_clock::now();
+        r.setupMs = std::chrono::duration<double, std::milli>(done - dialled).count();
+        r.queuedMs = std::chrono::duration<double, std::milli>(dialled - job.queued).count();
         std::lock_guard g(lock_);
         ready_.push_back(std::move(r));
     }

@@ -26,7 +26,8 @@ public:
         int index = -1;
         SshLeg* leg = nullptr; // null: the setup failed, error says where
         std::string error;
-        double setupMs = 0; // from dial() to the shell being open
+        double setupMs = 0;  // from the connect to the shell being open
+        double queuedMs = 0; // waiting for a dialling thread before that
     };
     std::vector<Ready> takeReady();
 

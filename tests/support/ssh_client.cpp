@@ -52,6 +52,10 @@ bool SshClient::connectTo(uint16_t port, std::chrono::milliseconds bound) {
     ssh_options_set(session_, SSH_OPTIONS_PROCESS_CONFIG, &no);
     ssh_options_set(session_, SSH_OPTIONS_LOG_VERBOSITY, &quiet);
     ssh_options_set(session_, SSH_OPTIONS_KNOWNHOSTS, "/dev/null");
+    // As ssh does for an interactive session: small packets go out at once, instead of
+    // waiting for the acknowledgement of the one before.
+    int nodelay = 1;
+    ssh_options_set(session_, SSH_OPTIONS_NODELAY, &nodelay);
     return ssh_connect(session_) == SSH_OK;
 }
 
