@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "server/connections/charset.h"
 #include "server/connections/web_beast.h"
 
 namespace {
@@ -14,6 +15,33 @@ constexpr auto CloseBound = std::chrono::milliseconds(1000);
 
 Clock::time_point deadlineAfter(uint32_t ms) {
     return Clock::now() + std::chrono::milliseconds(ms);
+}
+
+// A connection set back to the code page (an account that asks for DOS characters) still talks
+// UTF-8 with the page, which knows no other: the bytes are translated here instead.
+void toUtf8(const char* in, uint32_t len, std::string& out) {
+    out.clear();
+    out.reserve(len);
+    for (uint32_t i = 0; i < len; ++i) {
+        char seq[3];
+        out.append(seq, cp437ToUtf8(static_cast<uint8_t>(in[i]), seq));
+    }
+}
+
+// The page sends whole characters in each message, so a sequence never spans two reads.
+uint32_t fromUtf8(char* buf, uint32_t len) {
+    const auto* in = reinterpret_cast<const uint8_t*>(buf);
+    uint32_t used = 0;
+    for (uint32_t i = 0; i < len;) {
+        uint32_t more = utf8Continuations(in[i]);
+        uint32_t n = 1;
+        while (n <= more && i + n < len && (in[i + n] & 0xC0) == 0x80)
+            ++n;
+        uint8_t b = in[i] < 0x80 ? in[i] : n == more + 1 ? cp437FromUtf8(in + i, n) : '?';
+        buf[used++] = static_cast<char>(b);
+        i += n;
+    }
+    return used;
 }
 
 } // namespace
@@ -70,6 +98,7 @@ bool WebConnection::readRaw(void* buf, uint32_t* count) {
         }
         readDone_ = false;
         if (readFailed_ || !isOpen()) return failClosed();
+        if (charset() == Charset::Cp437) readCount_ = fromUtf8(in_, readCount_);
         if (readCount_ == 0) continue; // an empty message says nothing
         std::memcpy(buf, in_, readCount_);
         *count = readCount_;
@@ -89,7 +118,10 @@ bool WebConnection::writeRaw(const void* buf, uint32_t len) {
         return false;
     }
     if (!isOpen() || writeFailed_) return failClosed();
-    out_.assign(static_cast<const char*>(buf), len);
+    if (charset() == Charset::Cp437)
+        toUtf8(static_cast<const char*>(buf), len, out_);
+    else
+        out_.assign(static_cast<const char*>(buf), len);
     writing_ = true;
     link_.ws.async_write(net::buffer(out_), [this](beast::error_code ec, size_t) {
         writing_ = false;

@@ -1,7 +1,7 @@
-// Callers from the caller page: one WebSocket, binary messages both ways, UTF-8 on the wire
-// (the page is a terminal that speaks it). The caller's thread runs the socket's own event loop
-// while it reads or writes, so time-outs, pings to notice a dead peer and a drop by another
-// thread all reach it there.
+// Callers from the caller page: one WebSocket, binary messages both ways, always UTF-8 on the
+// wire (the page is a terminal that speaks nothing else), whatever the connection's charset. The
+// caller's thread runs the socket's own event loop while it reads or writes, so time-outs, pings to
+// notice a dead peer and a drop by another thread all reach it there.
 #pragma once
 
 #include <string>

@@ -4,7 +4,8 @@
   'use strict';
   const Cols = 80;
   const Rows = 25;
-  const PieceBytes = 1024; // a paste leaves in pieces far below the board's message limit
+  // A paste leaves in pieces far below the board's message limit, each of whole characters.
+  const PieceChars = 256;
 
   const screen = document.getElementById('screen');
   const status = document.getElementById('status');
@@ -45,9 +46,9 @@
   // Keys and pastes. xterm.js already turns Enter into CR and a pasted line end into CR.
   term.onData((data) => {
     if (!socket || socket.readyState !== WebSocket.OPEN) return;
-    const bytes = encoder.encode(data.replace(/\x7f/g, '\b'));
-    for (let at = 0; at < bytes.length; at += PieceBytes) {
-      socket.send(bytes.subarray(at, at + PieceBytes));
+    const chars = Array.from(data.replace(/\x7f/g, '\b'));
+    for (let at = 0; at < chars.length; at += PieceChars) {
+      socket.send(encoder.encode(chars.slice(at, at + PieceChars).join('')));
     }
   });
 
