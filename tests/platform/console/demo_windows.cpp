@@ -1,5 +1,8 @@
-// Demo windows for the console's tests, written against the runtime as the server's own are.
+// Demo windows for the console's tests, written against the runtime as the server's own are;
+// the main window is the server's own template with a procedure of its own.
 #include "demo_windows.h"
+
+#include "server/sysop/main_window_resources.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -27,101 +30,7 @@ std::string itemText(HWND dlg, int id) {
     return buf;
 }
 
-// ---- The main window: the sysop's layout -----------------------------------------------------
-const OvMenuTemplate kConfigure[] = {
-    {"&General options...", 40022, 0, nullptr, 0},
-    {"&Modems...", 40019, 0, nullptr, 0},
-    {"&Telnet...", 40020, 0, nullptr, 0},
-    {"Response &strings...", 40021, 0, nullptr, 0},
-};
-const OvMenuTemplate kFile[] = {
-    {"&Configure", 0, MF_POPUP, kConfigure, 4},
-    {nullptr, 0, MF_SEPARATOR, nullptr, 0},
-    {"E&xit\tAlt+F4", 40001, 0, nullptr, 0},
-};
-const OvMenuTemplate kSecurity[] = {
-    {"Allow &new accounts", 40007, MF_CHECKED, nullptr, 0},
-    {"Allow &plug-ins to change access", 40023, 0, nullptr, 0},
-    {"P&aranoid logging", 40008, MF_CHECKED, nullptr, 0},
-    {"&Unrevealing login screen", 40024, 0, nullptr, 0},
-};
-const OvMenuTemplate kWindow[] = {
-    {"&Hide (tooltray icon only)", 40014, 0, nullptr, 0},
-    {"&Active connections...", 40018, 0, nullptr, 0},
-};
-const OvMenuTemplate kHelp[] = {
-    {"&Contents", 40003, MF_GRAYED, nullptr, 0},
-    {"&About...", 40004, 0, nullptr, 0},
-};
-const OvMenuTemplate kMainMenu[] = {
-    {"&File", 0, MF_POPUP, kFile, 3},
-    {"&Security", 0, MF_POPUP, kSecurity, 4},
-    {"&Window", 0, MF_POPUP, kWindow, 2},
-    {"&Help", 0, MF_POPUP, kHelp, 2},
-};
-
 constexpr DWORD kTab = OV_TABSTOP;
-const OvControlTemplate kMainControls[] = {
-    {OV_NOID, OV_GROUPBOX, "Area/Extension Information", 5, 0, 380, 150, 0, 0},
-    {1020, OV_TREEVIEW, "", 10, 10, 100, 135, kTab | OV_HASBUTTONS | OV_HASLINES | OV_LINESATROOT,
-     0},
-    {1030, OV_BUTTON, "New sub-area", 115, 10, 65, 14, kTab, 0},
-    {1031, OV_BUTTON, "Delete this area", 185, 10, 65, 14, kTab | OV_DISABLED, 0},
-    {1038, OV_BUTTON, "Save changes", 115, 30, 65, 14, kTab, 0},
-    {1039, OV_BUTTON, "Cancel changes", 185, 30, 65, 14, kTab, 0},
-    {OV_NOID, OV_STATIC, "Area ID:", 115, 50, 28, 8, 0, 0},
-    {1023, OV_STATIC, "", 145, 50, 34, 8, 0, 0},
-    {1050, OV_BUTTON, "Edit description...", 115, 60, 65, 14, kTab, 0},
-    {OV_NOID, OV_STATIC, "Area title", 115, 76, 65, 8, 0, 0},
-    {1022, OV_EDIT, "", 115, 85, 65, 12, kTab, 0},
-    {OV_NOID, OV_STATIC, "Access restrictions", 115, 104, 68, 8, 0, 0},
-    {OV_NOID, OV_STATIC, "Min.", 120, 118, 22, 8, 0, 0},
-    {1024, OV_EDIT, "", 145, 116, 35, 12, kTab | OV_NUMBER, 0},
-    {OV_NOID, OV_STATIC, "Max.", 120, 133, 22, 8, 0, 0},
-    {1025, OV_EDIT, "", 145, 131, 35, 12, kTab | OV_NUMBER, 0},
-    {OV_NOID, OV_STATIC, "Area's extensions", 185, 50, 65, 8, 0, 0},
-    {1027, OV_LISTBOX, "", 185, 60, 65, 65, kTab | OV_NOTIFY, 0},
-    {1048, OV_BUTTON, "Edit...", 185, 130, 30, 14, kTab | OV_DISABLED, 0},
-    {1029, OV_BUTTON, "Remove", 220, 130, 30, 14, kTab | OV_DISABLED, 0},
-    {OV_NOID, OV_STATIC, "Installed plug-ins", 255, 10, 60, 8, 0, 0},
-    {1049, OV_BUTTON, "Configure...", 317, 7, 63, 12, kTab | OV_DISABLED, 0},
-    {1041, OV_LISTBOX, "", 255, 20, 125, 85, kTab | OV_SORT | OV_NOTIFY, 0},
-    {1028, OV_BUTTON, "<< Add current selection to area", 255, 110, 125, 14, kTab | OV_DISABLED, 0},
-    {1042, OV_BUTTON, "Install new...", 255, 130, 60, 14, kTab, 0},
-    {1043, OV_BUTTON, "Uninstall plug-in", 320, 130, 60, 14, kTab | OV_DISABLED, 0},
-    {OV_NOID, OV_GROUPBOX, "User Information", 5, 155, 380, 77, 0, 0},
-    {1021, OV_LISTBOX, "", 10, 165, 100, 62, kTab | OV_SORT | OV_NOTIFY, 0},
-    {1044, OV_BUTTON, "New user...", 115, 165, 65, 14, kTab, 0},
-    {1045, OV_BUTTON, "Delete user", 185, 165, 65, 14, kTab | OV_DISABLED, 0},
-    {OV_NOID, OV_STATIC, "Login", 115, 187, 24, 8, 0, 0},
-    {1032, OV_EDIT, "", 140, 185, 110, 12, kTab | OV_READONLY | OV_LOWERCASE, 0},
-    {OV_NOID, OV_STATIC, "Pass", 115, 202, 24, 8, 0, 0},
-    {1035, OV_EDIT, "", 140, 200, 40, 12, kTab | OV_PASSWORD, 0},
-    {OV_NOID, OV_STATIC, "Access", 190, 202, 28, 8, 0, 0},
-    {1026, OV_EDIT, "", 220, 200, 30, 12, kTab | OV_NUMBER, 0},
-    {OV_NOID, OV_STATIC, "Real name", 115, 217, 38, 8, 0, 0},
-    {1036, OV_EDIT, "", 155, 215, 95, 12, kTab, 0},
-    {1046, OV_BUTTON, "Save changes", 255, 165, 60, 14, kTab, 0},
-    {1047, OV_BUTTON, "Cancel changes", 320, 165, 60, 14, kTab, 0},
-    {OV_NOID, OV_STATIC, "First login", 255, 187, 34, 8, 0, 0},
-    {1033, OV_EDIT, "", 290, 185, 90, 12, kTab | OV_READONLY, 0},
-    {OV_NOID, OV_STATIC, "Last login", 255, 202, 34, 8, 0, 0},
-    {1034, OV_EDIT, "", 290, 200, 90, 12, kTab | OV_READONLY, 0},
-    {OV_NOID, OV_STATIC, "U/L KB", 255, 217, 28, 8, 0, 0},
-    {1037, OV_EDIT, "", 285, 215, 30, 12, kTab | OV_READONLY | OV_NUMBER, 0},
-    {OV_NOID, OV_STATIC, "D/L KB", 322, 217, 26, 8, 0, 0},
-    {1040, OV_EDIT, "", 350, 215, 30, 12, kTab | OV_READONLY | OV_NUMBER, 0},
-};
-const OvDialogTemplate kMainTemplate = {kDemoMainTemplate,
-                                        "Ossivane BBS",
-                                        390,
-                                        236,
-                                        OV_DS_CAPTION | OV_DS_SYSMENU | OV_DS_MINIMIZEBOX |
-                                            OV_DS_MODALFRAME | OV_DS_CENTER,
-                                        kMainMenu,
-                                        4,
-                                        kMainControls,
-                                        int(sizeof kMainControls / sizeof kMainControls[0])};
 
 // ---- General preferences: check boxes, digits-only and capitals fields, a note on OK -------
 const OvControlTemplate kGeneralControls[] = {
@@ -358,6 +267,9 @@ INT_PTR aboutProc(HWND dlg, UINT msg, WPARAM, LPARAM) {
 
 // ---- The main window's procedure --------------------------------------------------------------
 void fillMain(HWND dlg) {
+    // As the server shows its default preferences.
+    ovCheckMenuItem(ovGetMenu(dlg), CmdAllowNewAccounts, MF_CHECKED);
+    ovCheckMenuItem(ovGetMenu(dlg), CmdParanoidLogging, MF_CHECKED);
     HTREEITEM root = ovTreeInsertItem(dlg, 1020, 0, "Main lobby", 0);
     ovTreeInsertItem(dlg, 1020, root, "Files", 1);
     HTREEITEM games = ovTreeInsertItem(dlg, 1020, root, "Games", 2);
@@ -535,10 +447,10 @@ INT_PTR mainProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM lParam) {
 
 INT_PTR runDemoMainWindow(const DemoOptions& options) {
     demo = options;
-    return ovDialogBox(&kMainTemplate, nullptr, mainProc, 0);
+    return ovDialogBox(&mainDialogTemplate, nullptr, mainProc, 0);
 }
 
 HWND createDemoMainWindow(const DemoOptions& options) {
     demo = options;
-    return ovCreateDialog(&kMainTemplate, nullptr, mainProc, 0);
+    return ovCreateDialog(&mainDialogTemplate, nullptr, mainProc, 0);
 }

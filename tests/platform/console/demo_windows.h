@@ -1,5 +1,5 @@
-// Demo windows on the UI runtime for the console's tests: a main window laid out like the
-// sysop's, with a menu, and dialogs that between them use every control kind, a modal dialog
+// Demo windows on the UI runtime for the console's tests: the sysop's main window (the server's
+// template, with a demo procedure), and dialogs that between them use every control kind, a modal dialog
 // over a modal dialog, message boxes, the open-file dialog and the text editor. Each message a
 // procedure acts on is reported as one line "EVENT ..." through the reporter.
 #pragma once
@@ -21,4 +21,4 @@ INT_PTR runDemoMainWindow(const DemoOptions& options);
 // Creates the main window modeless (for tests that pump the loop themselves).
 HWND createDemoMainWindow(const DemoOptions& options);
 
-constexpr int kDemoMainTemplate = 118;
+constexpr int kDemoMainTemplate = 118; // MainDialogId

@@ -78,18 +78,14 @@ TEST_F(JotboxMenu, MenuCommandsReadAndClearTheMemos) {
 
     // No memos yet: the editor cannot open the file. The sysop is told, from the loop after the
     // window procedure returned, and the library stays loaded until the box was shown.
-    std::string told;
-    ovuiSetObserver([&](const OvuiEvent& e) {
-        if (e.kind == OvuiEvent::Kind::MessageBox) told = e.caption + ": " + e.text;
-    });
+    ovtest::MessageBoxLog boxes;
     EXPECT_EQ(lib.wndProc(mainWindow, WM_COMMAND, MAKEWPARAM(41000, 0), 0), 1);
     EXPECT_EQ(ovuiFindWindowByTemplate(OVUI_TEMPLATE_MESSAGEBOX), nullptr);
     EXPECT_EQ(lib.shutdown(mainWindow), 0);
-    plugtest::postStep(
-        [] { ovuiMessageBoxAnswer(ovuiFindWindowByTemplate(OVUI_TEMPLATE_MESSAGEBOX), IDOK); });
-    ovuiPumpUntilIdle();
-    ovuiSetObserver(nullptr);
-    EXPECT_EQ(told, "Memo to sysop: There are no messages from users.");
+    EXPECT_TRUE(ovtest::answerModal([] {}, OVUI_TEMPLATE_MESSAGEBOX,
+                                    [](HWND box) { ovuiMessageBoxAnswer(box, IDOK); }));
+    const auto told = boxes.next();
+    EXPECT_EQ(told.caption + ": " + told.text, "Memo to sysop: There are no messages from users.");
     EXPECT_EQ(ovuiFindWindowByTemplate(OVUI_TEMPLATE_EDITOR), nullptr);
     EXPECT_FALSE(fileExists("jotbox.txt"));
 

@@ -1,7 +1,5 @@
 #include "plugins/standard/ui_harness.h"
 
-#include <memory>
-
 namespace plugtest {
 namespace {
 
@@ -15,23 +13,8 @@ INT_PTR mainProc(HWND wnd, UINT message, WPARAM wParam, LPARAM lParam) {
 
 } // namespace
 
-void postStep(std::function<void()> step) {
-    auto* held = new std::function<void()>(std::move(step));
-    ovPostCall(
-        [](void* arg) {
-            std::unique_ptr<std::function<void()>> run(static_cast<std::function<void()>*>(arg));
-            (*run)();
-        },
-        held);
-}
-
 void configureWith(BBSConfigureProc configure, HWND owner, const std::function<void(HWND)>& drive) {
-    postStep([drive] {
-        HWND dlg = ovuiFindWindowByTemplate(101);
-        ASSERT_NE(dlg, nullptr);
-        drive(dlg);
-    });
-    EXPECT_EQ(configure(owner), 1);
+    EXPECT_TRUE(ovtest::answerModal([&] { EXPECT_EQ(configure(owner), 1); }, 101, drive));
     EXPECT_EQ(ovuiFindWindowByTemplate(101), nullptr);
 }
 

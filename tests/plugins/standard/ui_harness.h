@@ -5,6 +5,7 @@
 #include "ovui.h"
 #include "ovui_driver.h"
 #include "plugins/standard/plugin_harness.h"
+#include "support/ui_driver.h"
 
 #include <functional>
 #include <string>
@@ -13,10 +14,12 @@
 namespace plugtest {
 
 // Runs `step` on the UI thread after everything queued so far (input included).
-void postStep(std::function<void()> step);
+inline void postStep(std::function<void()> step) {
+    ovtest::postToUiThread(std::move(step));
+}
 
-// Calls `configure(owner)` on this thread; `drive` runs inside the modal loop with the dialog
-// made from template 101 and queues the input that ends it.
+// Calls `configure(owner)` on this thread; `drive` gets the dialog made from template 101 while
+// its loop runs (ovtest::answerModal) and queues the input that ends it.
 void configureWith(BBSConfigureProc configure, HWND owner, const std::function<void(HWND)>& drive);
 
 std::string dlgText(HWND dlg, int id);

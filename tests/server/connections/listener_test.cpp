@@ -19,6 +19,7 @@
 #include "server/sessions/session_list.h"
 #include "server/sessions/session_threads.h"
 #include "server/sysop/tray.h"
+#include "support/server_fixture.h"
 #include "support/test_support.h"
 
 namespace {
@@ -37,11 +38,10 @@ uint16_t freePort() {
     return port;
 }
 
-class ListenerTest : public ovtest::WorkDirTest {
+class ListenerTest : public ovtest::ServerFixture {
 protected:
     void SetUp() override {
-        (void)loadPreferences();
-        resetSessionList();
+        ServerFixture::SetUp();
         port = freePort();
         ASSERT_TRUE(setTelnetPort(port));
     }

@@ -55,16 +55,12 @@ void ServerTest::SetUp() {
     ensureUiThread();
     // No modem lines: the telephony provider finds no configuration.
     setenv("OVTAPI_CONF", (workDir.path() + "/no-modems.conf").c_str(), 1);
-    ovuiSetObserver([this](const OvuiEvent& ev) {
-        if (ev.kind != OvuiEvent::Kind::MessageBox) return;
-        std::lock_guard lock(boxesLock);
-        boxes.push_back({ev.window, ev.caption, ev.text});
-    });
+    boxLog.emplace();
 }
 
 void ServerTest::TearDown() {
     if (!serverDone) stopServer();
-    ovuiSetObserver(nullptr);
+    boxLog.reset();
     onUiThread([] { ovuiResetForTests(); });
 }
 
@@ -108,50 +104,6 @@ void ServerTest::waitForMainWindow() {
 void ServerTest::stopServer() {
     if (HWND w = mainWindow.load()) ovPostMessage(w, WM_CLOSE, 0, 0);
     ASSERT_TRUE(ovtest::waitUntil([this] { return serverDone.load(); }, Bound));
-}
-
-void ServerTest::onUiThread(const std::function<void()>& fn) {
-    // Shared, so a call that runs after the bound has passed still finds its state.
-    struct Call {
-        std::function<void()> fn;
-        std::promise<void> done;
-    };
-    auto* call = new std::shared_ptr<Call>(std::make_shared<Call>(Call{fn, {}}));
-    auto future = (*call)->done.get_future();
-    ASSERT_TRUE(ovPostCall(
-        [](void* p) {
-            auto* held = static_cast<std::shared_ptr<Call>*>(p);
-            (*held)->fn();
-            (*held)->done.set_value();
-            delete held;
-        },
-        call));
-    ASSERT_EQ(future.wait_for(Bound), std::future_status::ready);
-}
-
-HWND ServerTest::waitForWindow(int templateId) {
-    HWND found = nullptr;
-    (void)ovtest::waitUntil(
-        [&] { return (found = ovuiFindWindowByTemplate(templateId)) != nullptr; }, Bound);
-    return found;
-}
-
-bool ServerTest::waitForWindowGone(int templateId) {
-    return ovtest::waitUntil([&] { return ovuiFindWindowByTemplate(templateId) == nullptr; },
-                             Bound);
-}
-
-SeenMessageBox ServerTest::waitForMessageBox() {
-    SeenMessageBox seen{nullptr, {}, {}};
-    (void)ovtest::waitUntil(
-        [&] {
-            std::lock_guard lock(boxesLock);
-            if (boxesTaken >= boxes.size()) return false;
-            seen = boxes[boxesTaken++];
-            return true;
-        },
-        Bound);
-    return seen;
 }
 
 bool ServerTest::menuChecked(UINT command) {

@@ -4,21 +4,18 @@
 #pragma once
 
 #include "support/test_support.h"
+#include "support/ui_driver.h"
 
 #include "ovui_driver.h"
 
 #include <atomic>
 #include <cstdint>
 #include <functional>
-#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
-struct SeenMessageBox {
-    HWND box;
-    std::string caption;
-    std::string text;
-};
+using SeenMessageBox = ovtest::MessageBoxLog::Box;
 
 class ServerTest : public ovtest::WorkDirTest {
 protected:
@@ -37,12 +34,12 @@ protected:
     bool serverStopped() const { return serverDone; }
 
     // The newest window made from a template, waiting for it within the bound.
-    HWND waitForWindow(int templateId);
-    bool waitForWindowGone(int templateId);
+    HWND waitForWindow(int templateId) { return ovtest::waitForWindow(templateId); }
+    bool waitForWindowGone(int templateId) { return ovtest::waitForWindowGone(templateId); }
     // The next message box not seen yet (caption and text), waiting for it.
-    SeenMessageBox waitForMessageBox();
+    SeenMessageBox waitForMessageBox() { return boxLog->next(); }
     // Runs fn on the UI thread and waits for it.
-    void onUiThread(const std::function<void()>& fn);
+    void onUiThread(const std::function<void()>& fn) { ovtest::onUiThread(fn); }
     bool menuChecked(UINT command);
 
     std::string prefFile() { return ovtest::readFile("osvbpref.dat"); }
@@ -54,7 +51,5 @@ protected:
 
 private:
     std::atomic<bool> serverDone{true};
-    std::mutex boxesLock;
-    std::vector<SeenMessageBox> boxes;
-    size_t boxesTaken = 0;
+    std::optional<ovtest::MessageBoxLog> boxLog;
 };

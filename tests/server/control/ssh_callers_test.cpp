@@ -10,7 +10,7 @@
 #include "server/sysop/connections_dialog.h"
 #include "server/sysop/main_window_resources.h"
 #include "server/users/user_db.h"
-#include "support/caller_support.h"
+#include "support/server_fixture.h"
 #include "support/ssh_client.h"
 
 #include <cstdio>

@@ -7,7 +7,7 @@
 #include "server/connections/serial_connection.h"
 #include "server/modems/modems.h"
 #include "server/modems/tapi_binding.h"
-#include "support/caller_support.h"
+#include "support/server_fixture.h"
 
 TEST(MissingTelephonyLibrary, StartsWithoutModemsAndIsNeverLookedForAgain) {
     tapi::setTelephonyLibraryName("libovtapi-not-installed.so");

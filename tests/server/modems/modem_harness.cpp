@@ -20,10 +20,9 @@ bool pumpUntil(const std::function<bool()>& cond, int timeoutMs) {
 }
 
 void ModemTest::SetUp() {
+    ServerFixture::SetUp();
     ovInitialize(); // this thread is the UI thread for the whole run
     ASSERT_TRUE(ovIsUiThread());
-    (void)loadPreferences();
-    resetSessionList();
     ASSERT_EQ(mkdir("lock", 0755), 0);
     setenv("OVTAPI_CONF", (workDir.path() + "/ovtapi.conf").c_str(), 1);
     setenv("OVTAPI_LOCKDIR", (workDir.path() + "/lock").c_str(), 1);

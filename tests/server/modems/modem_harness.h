@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/telephony/modemsim.h"
-#include "support/caller_support.h"
+#include "support/server_fixture.h"
 #include "support/test_support.h"
 
 namespace modemtest {
@@ -25,7 +25,7 @@ using ovtest::makeAccount;
 // Runs the UI loop until cond holds (10 s bound).
 bool pumpUntil(const std::function<bool()>& cond, int timeoutMs = 10000);
 
-class ModemTest : public ovtest::WorkDirTest {
+class ModemTest : public ovtest::ServerFixture {
 protected:
     void SetUp() override;
     void TearDown() override;

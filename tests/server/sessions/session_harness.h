@@ -2,19 +2,14 @@
 // real session threads (with the stand-in after login) and the texts callers see.
 #pragma once
 
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "server/preferences/preferences.h"
 #include "server/sessions/session_list.h"
 #include "server/sessions/session_threads.h"
 #include "server/users/user_db.h"
-#include "support/caller_support.h"
+#include "support/server_fixture.h"
 #include "support/test_support.h"
 
 namespace sesstest {
@@ -39,49 +34,7 @@ inline const std::string TooMany =
 using ovtest::areasMarker;
 using ovtest::logEvents;
 using ovtest::makeAccount;
-
-// Accepts callers on a free loopback port and serves each on a real session thread, with the
-// stand-in after login.
-class SessionServer {
-public:
-    explicit SessionServer(SessionStart start = ovtest::standInStart()) {
-        fd_ = ovtest::listenOnFreePort(port);
-        acceptor_ = std::thread([this, start] {
-            for (;;) {
-                int s = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-                if (s >= 0)
-                    startTelnetSession(s, start);
-                else if (errno != EINTR && errno != ECONNABORTED)
-                    return;
-            }
-        });
-    }
-    ~SessionServer() {
-        ::shutdown(fd_, SHUT_RDWR); // wakes the accept
-        acceptor_.join();
-        ::close(fd_);
-        disconnectAll();
-        EXPECT_TRUE(ovtest::waitUntil([] { return runningSessionThreads() == 0; }));
-    }
-    ovtest::LoopbackClient call() {
-        ovtest::LoopbackClient c;
-        EXPECT_TRUE(c.connectTo(port));
-        return c;
-    }
-    uint16_t port = 0;
-
-private:
-    int fd_ = -1;
-    std::thread acceptor_;
-};
-
-// Each test starts from the default preferences in its own directory and an empty list.
-class SessionTest : public ovtest::WorkDirTest {
-protected:
-    void SetUp() override {
-        (void)loadPreferences();
-        resetSessionList();
-    }
-};
+using ovtest::SessionServer;
+using SessionTest = ovtest::ServerFixture;
 
 } // namespace sesstest

@@ -1,11 +1,8 @@
 #include "server/sysop/area_editor.h"
 #include "support/test_support.h"
-
-#include "ovui.h"
-#include "ovui_driver.h"
+#include "support/ui_driver.h"
 
 #include <filesystem>
-#include <mutex>
 #include <string>
 
 using ovtest::readFile;
@@ -18,10 +15,7 @@ protected:
         ASSERT_TRUE(ovInitialize());
         std::filesystem::create_directory("area");
     }
-    void TearDown() override {
-        ovuiSetObserver(nullptr);
-        ovuiResetForTests();
-    }
+    void TearDown() override { ovuiResetForTests(); }
 };
 
 } // namespace
@@ -40,19 +34,11 @@ TEST_F(AreaEdit, OpensTheEditorOnTheDescriptionCreatingItWhenMissing) {
 
 TEST_F(AreaEdit, AnEditorThatCannotStartIsReportedToTheSysop) {
     std::filesystem::create_directory("area/00000007.txt"); // nothing can open this
-    std::mutex lock;
-    std::string caption, text;
-    ovuiSetObserver([&](const OvuiEvent& e) {
-        if (e.kind != OvuiEvent::Kind::MessageBox) return;
-        {
-            std::lock_guard<std::mutex> hold(lock);
-            caption = e.caption;
-            text = e.text;
-        }
-        ovuiMessageBoxAnswer(e.window, IDOK);
-    });
-    EXPECT_FALSE(editAreaDescription(7, nullptr));
-    std::lock_guard<std::mutex> hold(lock);
-    EXPECT_EQ("Ossivane BBS", caption);
-    EXPECT_EQ("Unable to perform action:  notepad 00000007.txt", text);
+    ovtest::MessageBoxLog boxes;
+    EXPECT_TRUE(ovtest::answerModal([] { EXPECT_FALSE(editAreaDescription(7, nullptr)); },
+                                    OVUI_TEMPLATE_MESSAGEBOX,
+                                    [](HWND box) { ovuiMessageBoxAnswer(box, IDOK); }));
+    const auto box = boxes.next();
+    EXPECT_EQ("Ossivane BBS", box.caption);
+    EXPECT_EQ("Unable to perform action:  notepad 00000007.txt", box.text);
 }

@@ -113,11 +113,7 @@ void EditorTest::SetUp() {
     loadPreferences();
     ASSERT_TRUE(loadAreaTree());
     resetAreaEditor();
-    ovuiSetObserver([this](const OvuiEvent& e) {
-        if (e.kind != OvuiEvent::Kind::MessageBox) return;
-        std::lock_guard hold(boxesLock);
-        boxes.emplace_back(e.caption, e.text);
-    });
+    boxLog.emplace();
 }
 
 void EditorTest::TearDown() {
@@ -125,7 +121,7 @@ void EditorTest::TearDown() {
     ovuiPumpUntilIdle();
     setUserListSink(nullptr);
     setPluginListSink(nullptr);
-    ovuiSetObserver(nullptr);
+    boxLog.reset();
     ovuiResetForTests();
     publishMainWindow(nullptr);
     resetAreaEditor();
@@ -213,27 +209,16 @@ nlohmann::json EditorTest::windowJson(HWND wnd) {
 }
 
 bool EditorTest::clickAndAnswer(int id, int templateId, const std::function<void(HWND)>& answer) {
-    std::atomic<bool> came{false};
-    std::thread answerer([&] {
-        if (!ovuiWaitFor(
-                [&] {
-                    HWND top = ovuiTopModal();
-                    return top && ovuiFindWindowByTemplate(templateId) == top;
-                },
-                10000))
-            return;
-        came = true;
-        answer(ovuiTopModal());
-    });
-    EXPECT_TRUE(ovuiClick(main, id));
-    // The handler's modal loop runs inside this pump until the answerer ends it.
-    ovuiPumpUntil([&] { return came.load() && ovuiModalDepth() == 0; }, 15000);
-    answerer.join();
-    ovuiPumpUntilIdle();
-    return came;
+    return clickAndAnswer(id, {{templateId, answer}});
+}
+
+bool EditorTest::clickAndAnswer(int id, const std::vector<ovtest::ModalAnswer>& answers) {
+    return ovtest::answerModals([&] { EXPECT_TRUE(ovuiClick(main, id)); }, answers);
 }
 
 std::vector<std::pair<std::string, std::string>> EditorTest::messageBoxes() {
-    std::lock_guard hold(boxesLock);
-    return boxes;
+    std::vector<std::pair<std::string, std::string>> shown;
+    for (const auto& box : boxLog->all())
+        shown.emplace_back(box.caption, box.text);
+    return shown;
 }

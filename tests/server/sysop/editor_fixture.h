@@ -3,13 +3,14 @@
 #pragma once
 
 #include "support/test_support.h"
+#include "support/ui_driver.h"
 
 #include "ovui.h"
 #include "ovui_driver.h"
 
 #include <functional>
-#include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -41,9 +42,9 @@ protected:
     HTREEITEM treeItemOf(uint32_t id);
     nlohmann::json windowJson(HWND wnd);
 
-    // Clicks `id` and, on another thread, waits for the modal window made from `templateId`
-    // and hands it to `answer`, which must end it. False when no such window came.
+    // Clicks `id` and answers the modal window made from `templateId` (ovtest::answerModal).
     bool clickAndAnswer(int id, int templateId, const std::function<void(HWND)>& answer);
+    bool clickAndAnswer(int id, const std::vector<ovtest::ModalAnswer>& answers);
 
     // Message boxes shown so far: (caption, text).
     std::vector<std::pair<std::string, std::string>> messageBoxes();
@@ -51,8 +52,7 @@ protected:
     HWND main = nullptr;
 
 private:
-    std::mutex boxesLock;
-    std::vector<std::pair<std::string, std::string>> boxes;
+    std::optional<ovtest::MessageBoxLog> boxLog;
 };
 
 // Waits on a non-UI thread until the snapshot says so (bounded).

@@ -83,22 +83,15 @@ TEST_F(PluginDialogs, AFileThatIsNoPluginIsReportedAndACancelDoesNothing) {
     EXPECT_TRUE(messageBoxes().empty());
     EXPECT_FALSE(ovtest::fileExists(PluginFileName));
 
+    // The message box follows the file dialog inside the same click.
     nlohmann::json box;
-    std::thread answerer([&] {
-        // The message box follows the file dialog inside the same click.
-        ASSERT_TRUE(ovuiWaitFor(
-            [] {
-                HWND top = ovuiTopModal();
-                return top && top == ovuiFindWindowByTemplate(OVUI_TEMPLATE_MESSAGEBOX);
-            },
-            10000));
-        HWND b = ovuiTopModal();
-        box = windowJson(b);
-        ovuiMessageBoxAnswer(b, IDOK);
-    });
-    ASSERT_TRUE(installByDialog("notes.so"));
-    answerer.join();
-    ovuiPumpUntilIdle();
+    ASSERT_TRUE(clickAndAnswer(
+        IdcInstallPlugin,
+        {{OVUI_TEMPLATE_OPENFILE, [](HWND dlg) { ovuiOpenFileChoose(dlg, "notes.so"); }},
+         {OVUI_TEMPLATE_MESSAGEBOX, [&](HWND b) {
+              box = windowJson(b);
+              ovuiMessageBoxAnswer(b, IDOK);
+          }}}));
     EXPECT_EQ(box["title"], "Not successful");
     EXPECT_EQ(box["messageBox"]["text"], InstallFailed);
     EXPECT_EQ(box["messageBox"]["icon"], "error");

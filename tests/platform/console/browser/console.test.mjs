@@ -58,7 +58,7 @@ test('the main window is drawn at its dialog-unit size with its menu bar', async
   await demo.waitForLine('EVENT taskbarcreated', 10000, from);
   const client = await main().locator('.client').boundingBox();
   assert.equal(Math.round(client.width), Math.round(390 * 1.5));
-  assert.equal(Math.round(client.height), Math.round(236 * 1.625));
+  assert.equal(Math.round(client.height), Math.round(249 * 1.625));
   const tree = ctl(main(), 1020);
   const box = await tree.boundingBox();
   assert.equal(Math.round(box.x - client.x), 15);

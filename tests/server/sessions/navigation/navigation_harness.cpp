@@ -9,7 +9,7 @@
 #include "server/users/user_db.h"
 
 void NavigationTest::SetUp() {
-    loadPreferences();
+    ServerFixture::SetUp();
     ASSERT_TRUE(setParanoidLogging(true));
     ASSERT_TRUE(loadAreaTree());
     setTitle(0, "Main hall");

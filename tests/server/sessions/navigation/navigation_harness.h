@@ -3,7 +3,7 @@
 #pragma once
 
 #include "server/log/event_log.h"
-#include "support/test_support.h"
+#include "support/server_fixture.h"
 
 #include <atomic>
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-class NavigationTest : public ovtest::WorkDirTest {
+class NavigationTest : public ovtest::ServerFixture {
 protected:
     void SetUp() override;
     void TearDown() override;

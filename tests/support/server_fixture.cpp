@@ -1,13 +1,50 @@
-#include "support/caller_support.h"
+#include "support/server_fixture.h"
 
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 
 #include "server/connections/connection.h"
+#include "server/preferences/preferences.h"
+#include "server/sessions/session_list.h"
 #include "server/sessions/session_threads.h"
 #include "server/users/user_db.h"
-#include "support/test_support.h"
 
 namespace ovtest {
+
+void ServerFixture::SetUp() {
+    (void)loadPreferences();
+    resetSessionList();
+}
+
+SessionServer::SessionServer(SessionStart start) {
+    fd_ = listenOnFreePort(port);
+    acceptor_ = std::thread([this, start] {
+        for (;;) {
+            int s = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (s >= 0)
+                startTelnetSession(s, start);
+            else if (errno != EINTR && errno != ECONNABORTED)
+                return;
+        }
+    });
+}
+
+SessionServer::~SessionServer() {
+    ::shutdown(fd_, SHUT_RDWR); // wakes the accept
+    acceptor_.join();
+    ::close(fd_);
+    disconnectAll();
+    EXPECT_TRUE(waitUntil([] { return runningSessionThreads() == 0; }));
+}
+
+LoopbackClient SessionServer::call() {
+    LoopbackClient c;
+    EXPECT_TRUE(c.connectTo(port));
+    return c;
+}
 
 DisconnectReason standInAreas(Connection& c, const char* loginName) {
     if (c.writeString(areasMarker(loginName).c_str())) {
