@@ -196,13 +196,14 @@ int runServer(const StartupOptions& options) {
     step("Loading BBS layout...");
     (void)loadAreaTree();
     step(VersionText);
-    if (!shortage.empty()) setSplashText(shortage.c_str());
     resetSessionList();
     setLoadObserver(showUserLoad);
     (void)startWebListener({runWebSession, webBoardName});
     if (startSshListener(startSshSession))
         for (const std::string& line : sshStartupLines())
             step(line.c_str());
+    // The shortage stays on the splash during its pause, after the SSH lines went out.
+    if (!shortage.empty()) setSplashText(shortage.c_str());
     if (options.splashPause) (void)waitForStop(SplashPause);
     closeSplash();
 
