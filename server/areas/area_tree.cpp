@@ -203,7 +203,7 @@ void freeAreaTree() {
 }
 
 FileHandle beginSafeReplace(const char* target, const char* backup) {
-    deleteFile(backup);
+    (void)deleteFile(backup); // a backup may not exist yet
     bool movedAside = false;
     if (fileExists(target)) {
         // Without a backup the previous file must not be truncated.
@@ -219,13 +219,13 @@ bool endSafeReplace(FileHandle file, const char* target, const char* backup, boo
     if (file == InvalidFile) return false; // beginSafeReplace already left things as they were
     closeFile(file);
     if (ok) {
-        deleteFile(backup);
+        (void)deleteFile(backup);
         return true;
     }
     // Put the previous file back; when there was none, leave no partial file either.
     if (fileExists(backup))
         (void)replaceFile(backup, target);
     else
-        deleteFile(target);
+        (void)deleteFile(target);
     return false;
 }

@@ -36,7 +36,7 @@ void encodeAreaRecord(const AreaRecord& rec, uint8_t out[AreaRecordSize]);
 void decodeAreaRecord(const uint8_t in[AreaRecordSize], AreaRecord& rec);
 
 // Creates "area" and reads the file; without a file, creates the root and saves it.
-bool loadAreaTree();
+[[nodiscard]] bool loadAreaTree();
 [[nodiscard]] bool getArea(uint32_t id, AreaRecord& out);
 // Replaces an existing area and saves; false when the slot is empty or the save failed.
 [[nodiscard]] bool putArea(uint32_t id, const AreaRecord& rec);
@@ -52,6 +52,6 @@ void freeAreaTree();
 [[nodiscard]] FileHandle beginSafeReplace(const char* target, const char* backup);
 // Closes the file; keeps it and drops the backup when `ok`, else puts the previous file back.
 // True when the new file is in place.
-bool endSafeReplace(FileHandle file, const char* target, const char* backup, bool ok);
+[[nodiscard]] bool endSafeReplace(FileHandle file, const char* target, const char* backup, bool ok);
 
 std::recursive_mutex& areaLock();

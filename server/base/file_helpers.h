@@ -33,9 +33,9 @@ void unlockFile(FileHandle file);
 // True only if all n bytes were written.
 [[nodiscard]] bool writeExactly(FileHandle file, const void* buffer, uint32_t n);
 // Moves by a signed offset from the current position.
-bool seekRelative(FileHandle file, int32_t offset);
+[[nodiscard]] bool seekRelative(FileHandle file, int32_t offset);
 // Sets the position from the start; 0xFFFFFFFF means the end of the file.
-bool seekTo(FileHandle file, uint32_t position);
+[[nodiscard]] bool seekTo(FileHandle file, uint32_t position);
 // Size of an open file; false when it cannot be known.
 [[nodiscard]] bool fileSize(FileHandle file, uint64_t& size);
 // Which file it is, how large and when it last changed: equal stamps of one file mean, as far
@@ -57,5 +57,5 @@ void closeFile(FileHandle file);
 // old or the new file, never a short one.
 [[nodiscard]] bool writeFileAtomically(const char* name, const void* data, size_t n,
                                        FileAccess access = FileAccess::Shared);
-bool deleteFile(const char* name);
+[[nodiscard]] bool deleteFile(const char* name);
 bool fileExists(const char* name);

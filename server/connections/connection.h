@@ -62,7 +62,7 @@ public:
     bool isNetwork() const { return isNetwork_; }
 
     // Send and receive time-outs in milliseconds; 0 means no limit.
-    virtual bool setTimeouts(uint32_t writeMs, uint32_t readMs) = 0;
+    [[nodiscard]] virtual bool setTimeouts(uint32_t writeMs, uint32_t readMs) = 0;
     // One line describing the peer, into out (LineBufferSize bytes).
     virtual void describe(char* out) = 0;
     // describe() as it was the first time this was asked (admission, the CONNECT entry): every
@@ -77,27 +77,29 @@ protected:
     virtual void closeTransport() = 0;
     virtual bool lastErrorWasTimeout() = 0;
     // All len bytes out, only while open.
-    virtual bool writeRaw(const void* buf, uint32_t len) = 0;
+    [[nodiscard]] virtual bool writeRaw(const void* buf, uint32_t len) = 0;
     // Between 1 and ConnectionBufferSize bytes; *count untouched on failure.
-    virtual bool readRaw(void* buf, uint32_t* count) = 0;
+    [[nodiscard]] virtual bool readRaw(void* buf, uint32_t* count) = 0;
     // For readAvailable: 1 when the transport has something to read (or has ended), 0 when
     // nothing came within ms or `alsoWatch` became readable, -1 on failure. By default the
     // handle is polled.
     virtual int waitReadable(uint32_t ms, int alsoWatch);
     // readRaw once waitReadable said 1; a transport whose handle can carry protocol alone
     // (Telnet commands) returns *count = 0 for that instead of waiting for data.
-    virtual bool readRawAvailable(void* buf, uint32_t* count) { return readRaw(buf, count); }
+    [[nodiscard]] virtual bool readRawAvailable(void* buf, uint32_t* count) {
+        return readRaw(buf, count);
+    }
 
     int handle() const { return handle_; }
 
 private:
     // Straight to the transport, keeping the time-out flag.
-    bool writeNow(const void* buf, uint32_t len);
+    [[nodiscard]] bool writeNow(const void* buf, uint32_t len);
     // write() without any translation.
-    bool writeBytes(const void* buf, uint32_t len);
+    [[nodiscard]] bool writeBytes(const void* buf, uint32_t len);
     bool writeUtf8(const uint8_t* buf, uint32_t len);
     // readByte() without any translation.
-    bool takeByte(char* c);
+    [[nodiscard]] bool takeByte(char* c);
     // The rest of a UTF-8 sequence whose lead byte was just taken, as one code page byte.
     bool finishUtf8(uint8_t lead, char* c);
 

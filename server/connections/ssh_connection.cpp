@@ -234,7 +234,7 @@ int SshConnection::onKeyboardInteractive(ssh_message_struct* msg) {
         std::snprintf(pendingName_, sizeof pendingName_, "%s", name);
         // The board's own password prompt, followed by its two spaces.
         char prompt[PrefTextSize + 2];
-        getPasswordPrompt(prompt);
+        getPrefText(PrefText::PasswordPrompt, prompt);
         std::strcat(prompt, "  ");
         const char* prompts[] = {prompt};
         char echo[] = {0};

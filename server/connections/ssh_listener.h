@@ -29,7 +29,7 @@ constexpr int SshRsaKeyBits = 3072;
 
 // Reads OVHOST_SSH. Unset: false, silently. Otherwise loads or makes the host keys, binds and
 // starts accepting; a problem is told on standard error and gives false.
-bool startSshListener(SshCallerHandler handler);
+[[nodiscard]] bool startSshListener(SshCallerHandler handler);
 // Stops accepting and ends the handshakes still running; callers already in stay.
 void stopSshListener();
 bool isSshListening();

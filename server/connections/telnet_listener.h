@@ -9,7 +9,7 @@
 [[nodiscard]] bool initWinsock();
 // Binds INADDR_ANY:telnetPort and has `window` sent `message` when a caller waits; true if
 // already listening. A port that cannot be taken is told on standard error.
-bool startListening(HWND window, UINT message);
+[[nodiscard]] bool startListening(HWND window, UINT message);
 // Accepts one caller as a blocking socket with keep-alive and out-of-band data inline.
 [[nodiscard]] bool acceptCaller(int* out);
 void stopListening();

@@ -46,7 +46,7 @@ void lineCallback(DWORD device, DWORD message, DWORD instance, DWORD param1, DWO
 // Asks for the call that holds this comm handle to be dropped; nothing if no line holds it.
 void hangUpModemCall(int commHandle);
 // "Device %s, Caller ID %s" into out (256 bytes); false, out untouched, if no line holds it.
-bool describeModemCall(int commHandle, char* out);
+[[nodiscard]] bool describeModemCall(int commHandle, char* out);
 // The caller identification text for a call's information record.
 void identifyCaller(const LINECALLINFO* info, char out[ModemTextSize]);
 
@@ -54,7 +54,7 @@ void identifyCaller(const LINECALLINFO* info, char out[ModemTextSize]);
 // closed by whichever lets go last, so its number cannot be reused while either may use it.
 // The connection attaches its wake descriptor (signalled once the telephony side lets go);
 // false if the descriptor is not a modem call's.
-bool attachModemComm(int commHandle, int wakeFd);
+[[nodiscard]] bool attachModemComm(int commHandle, int wakeFd);
 void releaseModemComm(int commHandle);
 
 // For tests and the dialogs: a copy of a table entry; session threads still running.

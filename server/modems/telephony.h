@@ -9,7 +9,7 @@
 using CallSession = void (*)(int commHandle);
 
 // Binds the telephony library and opens the data-modem lines; false when none is usable.
-bool initTelephony();
+[[nodiscard]] bool initTelephony();
 // Closes the lines and releases the library.
 void shutdownTelephony();
 // Starts answering offered data calls on the open lines; each connected one goes to `run`.

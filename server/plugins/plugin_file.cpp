@@ -29,6 +29,9 @@ bool seekToAppendPosition(FileHandle f) {
 
 } // namespace
 
+// The fields below, in file order, fill the record exactly.
+static_assert(2 * 4 + sizeof(PluginRecord::path) + sizeof(PluginRecord::name) == PluginRecordSize);
+
 void encodePluginRecord(const PluginRecord& rec, uint8_t out[PluginRecordSize]) {
     RecordWriter w(out, PluginRecordSize);
     w.u32(rec.id);

@@ -14,4 +14,4 @@
 // Overwrites the record with this id by the removed marker and zeros.
 [[nodiscard]] bool markPluginRecordRemoved(uint32_t id);
 // Every whole record in file order, removed ones included; false when the file cannot be read.
-bool readPluginRecords(void (*fn)(const PluginRecord& rec, void* arg), void* arg);
+[[nodiscard]] bool readPluginRecords(void (*fn)(const PluginRecord& rec, void* arg), void* arg);

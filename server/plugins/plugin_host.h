@@ -10,8 +10,8 @@ class Connection;
 
 // Calls the plug-in's BBSSession on this thread; false when the plug-in is not loaded or the
 // caller's account cannot be found (then *endSession is untouched).
-bool runExtension(uint32_t pluginId, const char* loginName, Connection& c, uint32_t areaId,
-                  bool* endSession, const char* args);
+[[nodiscard]] bool runExtension(uint32_t pluginId, const char* loginName, Connection& c,
+                                uint32_t areaId, bool* endSession, const char* args);
 
 BOOL hostGetValue(void* session, DWORD code, void* out);
 BOOL hostSetValue(void* session, DWORD code, const DWORD* value);

@@ -64,5 +64,5 @@ void loadAllPlugins(UINT* nextMenuCommandId);
 // removes also a plug-in whose BBSShutdown refuses. Call it without holding the plug-in lock.
 void unloadAllPlugins();
 bool offerToPlugins(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-bool configurePlugin(uint32_t id);
+[[nodiscard]] bool configurePlugin(uint32_t id);
 bool getPluginInfo(uint32_t id, bool& sessionCapable, char name[256]);

@@ -205,52 +205,6 @@ void getPrefText(PrefText which, char out[PrefTextSize]) {
     loadText(record.data() + textOffset(which), PrefTextSize, out);
 }
 
-void getTooManyUsersText(char out[PrefTextSize]) {
-    getPrefText(PrefText::TooManyUsers, out);
-}
-void getLoginPrompt(char out[PrefTextSize]) {
-    getPrefText(PrefText::LoginPrompt, out);
-}
-void getPasswordPrompt(char out[PrefTextSize]) {
-    getPrefText(PrefText::PasswordPrompt, out);
-}
-void getLoginFailureText(char out[PrefTextSize]) {
-    getPrefText(PrefText::LoginFailure, out);
-}
-void getNewAccountName(char out[PrefTextSize]) {
-    getPrefText(PrefText::NewAccountName, out);
-}
-void getHowToCreateText(char out[PrefTextSize]) {
-    getPrefText(PrefText::HowToCreate, out);
-}
-void getNewHandlePrompt(char out[PrefTextSize]) {
-    getPrefText(PrefText::NewHandlePrompt, out);
-}
-void getNameInUseText(char out[PrefTextSize]) {
-    getPrefText(PrefText::NameInUse, out);
-}
-void getNewPasswordPrompt(char out[PrefTextSize]) {
-    getPrefText(PrefText::NewPasswordPrompt, out);
-}
-void getRepeatPasswordPrompt(char out[PrefTextSize]) {
-    getPrefText(PrefText::RepeatPasswordPrompt, out);
-}
-void getDidNotMatchText(char out[PrefTextSize]) {
-    getPrefText(PrefText::DidNotMatch, out);
-}
-void getRealNamePrompt(char out[PrefTextSize]) {
-    getPrefText(PrefText::RealNamePrompt, out);
-}
-void getUseAnsiPrompt(char out[PrefTextSize]) {
-    getPrefText(PrefText::UseAnsiPrompt, out);
-}
-void getLogoffOptionName(char out[PrefTextSize]) {
-    getPrefText(PrefText::LogoffOptionName, out);
-}
-void getGenericErrorText(char out[PrefTextSize]) {
-    getPrefText(PrefText::GenericError, out);
-}
-
 bool setParanoidLogging(bool on) {
     return setByte(OffParanoidLogging, on ? 1 : 0);
 }
@@ -302,50 +256,4 @@ bool setPrefText(PrefText which, const char* text) {
     std::lock_guard g(prefLock);
     storeText(record.data() + textOffset(which), PrefTextSize, text ? text : "");
     return savePreferences();
-}
-
-bool setTooManyUsersText(const char* t) {
-    return setPrefText(PrefText::TooManyUsers, t);
-}
-bool setLoginPrompt(const char* t) {
-    return setPrefText(PrefText::LoginPrompt, t);
-}
-bool setPasswordPrompt(const char* t) {
-    return setPrefText(PrefText::PasswordPrompt, t);
-}
-bool setLoginFailureText(const char* t) {
-    return setPrefText(PrefText::LoginFailure, t);
-}
-bool setNewAccountName(const char* t) {
-    return setPrefText(PrefText::NewAccountName, t);
-}
-bool setHowToCreateText(const char* t) {
-    return setPrefText(PrefText::HowToCreate, t);
-}
-bool setNewHandlePrompt(const char* t) {
-    return setPrefText(PrefText::NewHandlePrompt, t);
-}
-bool setNameInUseText(const char* t) {
-    return setPrefText(PrefText::NameInUse, t);
-}
-bool setNewPasswordPrompt(const char* t) {
-    return setPrefText(PrefText::NewPasswordPrompt, t);
-}
-bool setRepeatPasswordPrompt(const char* t) {
-    return setPrefText(PrefText::RepeatPasswordPrompt, t);
-}
-bool setDidNotMatchText(const char* t) {
-    return setPrefText(PrefText::DidNotMatch, t);
-}
-bool setRealNamePrompt(const char* t) {
-    return setPrefText(PrefText::RealNamePrompt, t);
-}
-bool setUseAnsiPrompt(const char* t) {
-    return setPrefText(PrefText::UseAnsiPrompt, t);
-}
-bool setLogoffOptionName(const char* t) {
-    return setPrefText(PrefText::LogoffOptionName, t);
-}
-bool setGenericErrorText(const char* t) {
-    return setPrefText(PrefText::GenericError, t);
 }

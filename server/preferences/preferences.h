@@ -55,54 +55,24 @@ uint32_t getIdleTimeoutMs();
 int32_t getLoginRetries();
 uint32_t getMinimumBps();
 
-// String getters copy at most 255 characters and a NUL into `out` (256 bytes).
+// The texts copy at most 255 characters and a NUL into `out` (256 bytes).
 void getPrefText(PrefText which, char out[PrefTextSize]);
-void getTooManyUsersText(char out[PrefTextSize]);
-void getLoginPrompt(char out[PrefTextSize]);
-void getPasswordPrompt(char out[PrefTextSize]);
-void getLoginFailureText(char out[PrefTextSize]);
-void getNewAccountName(char out[PrefTextSize]);
-void getHowToCreateText(char out[PrefTextSize]);
-void getNewHandlePrompt(char out[PrefTextSize]);
-void getNameInUseText(char out[PrefTextSize]);
-void getNewPasswordPrompt(char out[PrefTextSize]);
-void getRepeatPasswordPrompt(char out[PrefTextSize]);
-void getDidNotMatchText(char out[PrefTextSize]);
-void getRealNamePrompt(char out[PrefTextSize]);
-void getUseAnsiPrompt(char out[PrefTextSize]);
-void getLogoffOptionName(char out[PrefTextSize]);
-void getGenericErrorText(char out[PrefTextSize]);
 
 // Setters store the value (kept in memory even if the save fails) and return the save's result.
-bool setParanoidLogging(bool on);
-bool setUseTcp(bool on);
-bool setUseTapi(bool on);
-bool setAllowNewAccounts(bool on);
-bool setPluginsMayChangeAccess(bool on);
-bool setUnrevealingLogin(bool on);
-bool setKeyYes(char c);
-bool setKeyNo(char c);
-bool setKeyQuit(char c);
-bool setKeyBack(char c);
-bool setTelnetPort(uint16_t port);
-bool setMaxUsers(uint32_t n);
-bool setIdleTimeoutMs(uint32_t ms);
-bool setMinimumBps(uint32_t bps);
+[[nodiscard]] bool setParanoidLogging(bool on);
+[[nodiscard]] bool setUseTcp(bool on);
+[[nodiscard]] bool setUseTapi(bool on);
+[[nodiscard]] bool setAllowNewAccounts(bool on);
+[[nodiscard]] bool setPluginsMayChangeAccess(bool on);
+[[nodiscard]] bool setUnrevealingLogin(bool on);
+[[nodiscard]] bool setKeyYes(char c);
+[[nodiscard]] bool setKeyNo(char c);
+[[nodiscard]] bool setKeyQuit(char c);
+[[nodiscard]] bool setKeyBack(char c);
+[[nodiscard]] bool setTelnetPort(uint16_t port);
+[[nodiscard]] bool setMaxUsers(uint32_t n);
+[[nodiscard]] bool setIdleTimeoutMs(uint32_t ms);
+[[nodiscard]] bool setMinimumBps(uint32_t bps);
 
-// String setters store at most 255 characters of `text` (nullptr stores an empty text).
-bool setPrefText(PrefText which, const char* text);
-bool setTooManyUsersText(const char* text);
-bool setLoginPrompt(const char* text);
-bool setPasswordPrompt(const char* text);
-bool setLoginFailureText(const char* text);
-bool setNewAccountName(const char* text);
-bool setHowToCreateText(const char* text);
-bool setNewHandlePrompt(const char* text);
-bool setNameInUseText(const char* text);
-bool setNewPasswordPrompt(const char* text);
-bool setRepeatPasswordPrompt(const char* text);
-bool setDidNotMatchText(const char* text);
-bool setRealNamePrompt(const char* text);
-bool setUseAnsiPrompt(const char* text);
-bool setLogoffOptionName(const char* text);
-bool setGenericErrorText(const char* text);
+// Stores at most 255 characters of `text` (nullptr stores an empty text).
+[[nodiscard]] bool setPrefText(PrefText which, const char* text);

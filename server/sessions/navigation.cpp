@@ -217,7 +217,7 @@ void buildAreaScreen(char screen[22 * 80], uint32_t areaId, uint32_t parentId,
     if (areaId != 0 && getArea(parentId, parent))
         putEntry(screen, row++, getKeyBack(), parent.title);
     char logoff[PrefTextSize];
-    getLogoffOptionName(logoff);
+    getPrefText(PrefText::LogoffOptionName, logoff);
     putEntry(screen, row, getKeyQuit(), logoff);
 }
 
@@ -229,7 +229,7 @@ DisconnectReason browseAreas(Connection& c, const char* loginName) {
     const char backKey = getKeyBack();
     const char quitKey = getKeyQuit();
     char errorText[PrefTextSize];
-    getGenericErrorText(errorText);
+    getPrefText(PrefText::GenericError, errorText);
 
     UserRecord user;
     AreaRecord area;

@@ -38,11 +38,11 @@ bool readYesNo(Connection& c, bool* yes) {
 bool askName(Connection& c, UserRecord& rec) {
     char text[PrefTextSize], line[LineBufferSize];
     for (;;) {
-        getNewHandlePrompt(text);
+        getPrefText(PrefText::NewHandlePrompt, text);
         if (!writePrompt(c, text) || !c.readLine(line)) return false;
         line[NameLimit] = 0;
         if (addUserReserved(rec, line)) return true;
-        getNameInUseText(text);
+        getPrefText(PrefText::NameInUse, text);
         if (!writeLine(c, text)) return false;
     }
 }
@@ -50,14 +50,14 @@ bool askName(Connection& c, UserRecord& rec) {
 bool askPassword(Connection& c, UserRecord& rec) {
     char text[PrefTextSize], first[LineBufferSize], second[LineBufferSize];
     for (;;) {
-        getNewPasswordPrompt(text);
+        getPrefText(PrefText::NewPasswordPrompt, text);
         if (!writePrompt(c, text) || !c.readLine(first) || !c.writeString("\r\n")) return false;
         first[NameLimit] = 0;
-        getRepeatPasswordPrompt(text);
+        getPrefText(PrefText::RepeatPasswordPrompt, text);
         if (!writePrompt(c, text) || !c.readLine(second) || !c.writeString("\r\n")) return false;
         second[NameLimit] = 0;
         if (std::strcmp(first, second) == 0) break;
-        getDidNotMatchText(text);
+        getPrefText(PrefText::DidNotMatch, text);
         if (!writeLine(c, text)) return false;
     }
     std::memcpy(rec.password, first, sizeof rec.password); // 31 characters and the NUL
@@ -68,7 +68,7 @@ bool askRealName(Connection& c, UserRecord& rec) {
     char text[PrefTextSize];
     c.setEcho(true);
     do {
-        getRealNamePrompt(text);
+        getPrefText(PrefText::RealNamePrompt, text);
         if (!writePrompt(c, text) || !c.readLine(rec.realName)) return false;
         maskControlChars(rec.realName);
     } while (rec.realName[0] == 0);
@@ -78,7 +78,7 @@ bool askRealName(Connection& c, UserRecord& rec) {
 bool askAnsi(Connection& c, UserRecord& rec) {
     char text[PrefTextSize];
     c.setEcho(true);
-    getUseAnsiPrompt(text);
+    getPrefText(PrefText::UseAnsiPrompt, text);
     bool yes = false;
     // A hang-up here must not count as an answer: the account would be saved for nobody.
     if (!writePrompt(c, text) || !readYesNo(c, &yes)) return false;

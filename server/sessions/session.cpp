@@ -64,7 +64,7 @@ bool writeBanner(Connection& c) {
 
 bool opensNewAccount(const char* name) {
     char keyword[PrefTextSize];
-    getNewAccountName(keyword);
+    getPrefText(PrefText::NewAccountName, keyword);
     keyword[NameLimit] = 0;
     char typed[NameLimit + 1];
     std::snprintf(typed, sizeof typed, "%s", name);
@@ -84,11 +84,11 @@ bool passwordLetsIn(const char* name, const char* password) {
 
 bool performLogin(Connection& c, char loginName[256]) {
     char keyword[PrefTextSize];
-    getNewAccountName(keyword);
+    getPrefText(PrefText::NewAccountName, keyword);
     keyword[NameLimit] = 0;
     char text[PrefTextSize];
     if (getAllowNewAccounts()) {
-        getHowToCreateText(text);
+        getPrefText(PrefText::HowToCreate, text);
         if (!(c.writeString(text) && c.writeString("\r\n") && c.writeString("\r\n"))) return false;
     }
     for (uint32_t attempts = 0;; ++attempts) {
@@ -96,7 +96,7 @@ bool performLogin(Connection& c, char loginName[256]) {
         if (attempts > static_cast<uint32_t>(getLoginRetries())) return false;
         c.setEcho(true);
         do {
-            getLoginPrompt(text);
+            getPrefText(PrefText::LoginPrompt, text);
             if (!writePrompt(c, text) || !c.readLine(loginName)) return false;
         } while (loginName[0] == 0);
         loginName[NameLimit] = 0;
@@ -106,12 +106,12 @@ bool performLogin(Connection& c, char loginName[256]) {
         }
         c.setEcho(false);
         char password[LineBufferSize];
-        getPasswordPrompt(text);
+        getPrefText(PrefText::PasswordPrompt, text);
         if (!writePrompt(c, text) || !c.readLine(password) || !c.writeString("\r\n")) return false;
         password[NameLimit] = 0;
         if (passwordLetsIn(loginName, password)) return true;
         logLoginFailure(c, loginName);
-        getLoginFailureText(text);
+        getPrefText(PrefText::LoginFailure, text);
         if (!(c.writeString(text) && c.writeString("\r\n") && c.writeString("\r\n"))) return false;
     }
 }

@@ -133,7 +133,7 @@ bool admitCaller(Connection& c) {
         }
     }
     char text[PrefTextSize];
-    getTooManyUsersText(text);
+    getPrefText(PrefText::TooManyUsers, text);
     (void)(c.writeString(text) && c.writeString("\r\n"));
     logTooManyUsers();
     // Gives the refusal time to reach the caller before the line is closed.

@@ -13,11 +13,11 @@ struct TerminalState {
     Connection* connection = nullptr;
 
     void init(Connection& c);
-    bool sendCsi(const char* text); // ESC [ text
-    bool clearScreen();
-    bool resetAttributes();
-    bool moveCursor(uint32_t col, uint32_t row); // zero-based
-    bool setForeground(uint32_t c);
-    bool setBold();
-    bool setColors(uint32_t fg, uint32_t bg);
+    [[nodiscard]] bool sendCsi(const char* text); // ESC [ text
+    [[nodiscard]] bool clearScreen();
+    [[nodiscard]] bool resetAttributes();
+    [[nodiscard]] bool moveCursor(uint32_t col, uint32_t row); // zero-based
+    [[nodiscard]] bool setForeground(uint32_t c);
+    [[nodiscard]] bool setBold();
+    [[nodiscard]] bool setColors(uint32_t fg, uint32_t bg);
 };

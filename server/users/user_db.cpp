@@ -269,7 +269,7 @@ bool createAccount(UserRecord& rec, const char* requestedName, bool reserve) {
     normalizeLoginName(name, requestedName ? requestedName : "");
     if (std::strlen(name) < 2) return false;
     char keyword[256] = {};
-    getNewAccountName(keyword);
+    getPrefText(PrefText::NewAccountName, keyword);
     if (equalsIgnoringAsciiCase(name, keyword)) return false;
     FileHandle file = InvalidFile;
     SyncTicket ticket;
@@ -353,6 +353,11 @@ void removeAbandonedAccounts(const std::vector<uint64_t>& offsets) {
 }
 
 } // namespace
+
+// The fields below, in file order, fill the record exactly.
+static_assert(4 + sizeof(UserRecord::loginName) + sizeof(UserRecord::password) +
+                  sizeof(UserRecord::realName) + 2 * 2 + 6 * 4 + 2 * 8 ==
+              UserRecordSize);
 
 void encodeUserRecord(const UserRecord& rec, uint8_t out[UserRecordSize]) {
     RecordWriter w(out, UserRecordSize);

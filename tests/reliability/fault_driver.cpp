@@ -159,7 +159,8 @@ bool logLine(const char* text) {
 
 bool setup() {
     UserRecord rec;
-    bool ok = setParanoidLogging(true) && setMaxUsers(5) && setLoginPrompt("Who are you? ");
+    bool ok = setParanoidLogging(true) && setMaxUsers(5) &&
+              setPrefText(PrefText::LoginPrompt, "Who are you? ");
     std::ofstream("badnames.txt", std::ios::binary) << "root\r\nsysop\r\n";
     ok = ok && addUser(rec, "alice") && addUser(rec, "bob") && addUser(rec, "carol");
     ok = ok && changeUser("alice", "secret-a") && changeUser("bob", "secret-b");
@@ -178,7 +179,7 @@ bool setup() {
 }
 
 bool run(const std::string& op) {
-    if (op == "prefs") return setLoginPrompt("Name: ");
+    if (op == "prefs") return setPrefText(PrefText::LoginPrompt, "Name: ");
     if (op == "user-add") {
         UserRecord rec;
         return addUser(rec, "dave");

@@ -195,9 +195,9 @@ TEST_F(ConfigDialogTest, ResponseStringsStoreEmptiedFieldsWithoutANote) {
     ASSERT_NE(dlg, nullptr);
     EXPECT_EQ(title(dlg), "Response string configuration");
     char stored[PrefTextSize];
-    getLoginPrompt(stored);
+    getPrefText(PrefText::LoginPrompt, stored);
     EXPECT_EQ(text(dlg, 1032), stored);
-    getNewAccountName(stored);
+    getPrefText(PrefText::NewAccountName, stored);
     EXPECT_EQ(text(dlg, 1046), stored);
 
     ASSERT_TRUE(ovuiTypeText(dlg, 1041, ""));
@@ -206,11 +206,11 @@ TEST_F(ConfigDialogTest, ResponseStringsStoreEmptiedFieldsWithoutANote) {
     ASSERT_TRUE(ovuiTypeText(dlg, 1047, longText));
     ASSERT_TRUE(ovuiClick(dlg, IDOK));
     EXPECT_TRUE(waitForWindowGone(ResponseStringsDialogId));
-    getTooManyUsersText(stored);
+    getPrefText(PrefText::TooManyUsers, stored);
     EXPECT_STREQ(stored, "");
-    getNewAccountName(stored);
+    getPrefText(PrefText::NewAccountName, stored);
     EXPECT_STREQ(stored, "newbie");
-    getLogoffOptionName(stored);
+    getPrefText(PrefText::LogoffOptionName, stored);
     EXPECT_EQ(std::string(stored), std::string(254, 'z'));
     uint8_t live[PreferencesSize];
     copyPreferences(live);
@@ -222,7 +222,7 @@ TEST_F(ConfigDialogTest, ResponseStringsStoreEmptiedFieldsWithoutANote) {
     ASSERT_TRUE(ovuiTypeText(dlg, 1032, "changed"));
     ASSERT_TRUE(ovuiClick(dlg, IDCANCEL));
     EXPECT_TRUE(waitForWindowGone(ResponseStringsDialogId));
-    getLoginPrompt(stored);
+    getPrefText(PrefText::LoginPrompt, stored);
     EXPECT_STRNE(stored, "changed");
 }
 

@@ -252,7 +252,7 @@ TEST_F(MainWindowTest, ExitDropsEveryCallerBeforeThePluginsUnload) {
     ovtest::LoopbackClient idle = callIn();
     ASSERT_TRUE(waiting.send("alice\r\n"));
     char prompt[PrefTextSize];
-    getPasswordPrompt(prompt);
+    getPrefText(PrefText::PasswordPrompt, prompt);
     ASSERT_NE(waiting.readUntil(prompt).find(prompt), std::string::npos);
     ASSERT_TRUE(waiting.send("secret\r\n"));
     ASSERT_NE(waiting.readUntil("]  ").find("Waiting room"), std::string::npos);

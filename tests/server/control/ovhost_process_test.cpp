@@ -149,7 +149,7 @@ TEST(OvhostProcess, ServesCallersAnswersASecondStartAndStopsOnSigterm) {
     ovtest::LoopbackClient caller;
     ASSERT_TRUE(ovtest::waitUntil([&] { return caller.connectTo(telnetPort); }, 20s));
     char prompt[PrefTextSize];
-    getLoginPrompt(prompt);
+    getPrefText(PrefText::LoginPrompt, prompt);
     ASSERT_NE(caller.readUntil(prompt).find(prompt), std::string::npos);
 
     Child second;

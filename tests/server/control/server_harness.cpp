@@ -115,7 +115,7 @@ ovtest::LoopbackClient ServerTest::callIn() {
     ovtest::LoopbackClient client;
     EXPECT_TRUE(client.connectTo(port));
     char prompt[PrefTextSize];
-    getLoginPrompt(prompt);
+    getPrefText(PrefText::LoginPrompt, prompt);
     std::string got = client.readUntil(prompt);
     EXPECT_NE(got.find(prompt), std::string::npos) << got;
     return client;

@@ -137,7 +137,7 @@ TEST_F(SshCallersTest, AdmittedListedDroppedAndTimedOutLikeAnyCaller) {
         ASSERT_TRUE(setIdleTimeoutMs(3000));
     });
     char tooMany[PrefTextSize];
-    getTooManyUsersText(tooMany);
+    getPrefText(PrefText::TooManyUsers, tooMany);
     const ovtest::SshLogin alice("alice", "right");
 
     // The one seat is taken: the SSH caller hears so over its channel and is let go.

@@ -107,7 +107,7 @@ TEST_F(WebCallersTest, RefusedOverTheUserLimitAndDroppedWhenIdle) {
     const std::string firstWho = describeLocal(first);
     ASSERT_TRUE(second.connect(webPort));
     char tooMany[PrefTextSize];
-    getTooManyUsersText(tooMany);
+    getPrefText(PrefText::TooManyUsers, tooMany);
     EXPECT_NE(second.readUntil(std::string(tooMany) + "\r\n"), "") << second.text;
     ASSERT_TRUE(second.waitForClose());
     EXPECT_EQ(second.closeCode(), 1000); // a goodbye the page shows, not a broken line

@@ -23,7 +23,7 @@ TEST_F(PreferencesConcurrency, ReadersNeverSeeATornValueWhileSettersRun) {
         readers.emplace_back([&] {
             char out[PrefTextSize];
             while (!stop) {
-                getLoginPrompt(out);
+                getPrefText(PrefText::LoginPrompt, out);
                 std::string s = out;
                 if (s != "Login:" && s != a && s != b) ++bad;
                 uint32_t m = getMaxUsers();
@@ -33,7 +33,7 @@ TEST_F(PreferencesConcurrency, ReadersNeverSeeATornValueWhileSettersRun) {
             }
         });
     for (int i = 0; i < 40; ++i) {
-        (void)setLoginPrompt(i % 2 ? a.c_str() : b.c_str());
+        (void)setPrefText(PrefText::LoginPrompt, i % 2 ? a.c_str() : b.c_str());
         (void)setMaxUsers(i % 2 ? 0x11111111u : 0x22222222u);
     }
     stop = true;

@@ -51,35 +51,35 @@ TEST_F(PreferencesTest, DefaultsWithoutAFileAndNoFileUntilTheFirstSetter) {
     EXPECT_EQ(3, getLoginRetries());
     EXPECT_EQ(9600u, getMinimumBps());
     char out[PrefTextSize];
-    getTooManyUsersText(out);
+    getPrefText(PrefText::TooManyUsers, out);
     EXPECT_STREQ("The server's connection limit has been reached.  Please try again later.", out);
-    getLoginPrompt(out);
+    getPrefText(PrefText::LoginPrompt, out);
     EXPECT_STREQ("Login:", out);
-    getPasswordPrompt(out);
+    getPrefText(PrefText::PasswordPrompt, out);
     EXPECT_STREQ("Password:", out);
-    getLoginFailureText(out);
+    getPrefText(PrefText::LoginFailure, out);
     EXPECT_STREQ("Login incorrect", out);
-    getNewAccountName(out);
+    getPrefText(PrefText::NewAccountName, out);
     EXPECT_STREQ("new", out);
-    getHowToCreateText(out);
+    getPrefText(PrefText::HowToCreate, out);
     EXPECT_STREQ("Login as \"new\" to create a new account.", out);
-    getNewHandlePrompt(out);
+    getPrefText(PrefText::NewHandlePrompt, out);
     EXPECT_STREQ("Enter the \"handle\" (login name) that you wish to use:", out);
-    getNameInUseText(out);
+    getPrefText(PrefText::NameInUse, out);
     EXPECT_STREQ("That name is too short or is already in use.  Please try again.", out);
-    getNewPasswordPrompt(out);
+    getPrefText(PrefText::NewPasswordPrompt, out);
     EXPECT_STREQ("Enter a new password (it will not be shown on screen):", out);
-    getRepeatPasswordPrompt(out);
+    getPrefText(PrefText::RepeatPasswordPrompt, out);
     EXPECT_STREQ("Type the password again to verify:", out);
-    getDidNotMatchText(out);
+    getPrefText(PrefText::DidNotMatch, out);
     EXPECT_STREQ("The passwords did not match.  Please try again.", out);
-    getRealNamePrompt(out);
+    getPrefText(PrefText::RealNamePrompt, out);
     EXPECT_STREQ("Please enter your real name:", out);
-    getUseAnsiPrompt(out);
+    getPrefText(PrefText::UseAnsiPrompt, out);
     EXPECT_STREQ("Use ANSI escape codes and extended DOS characters (Y/N)?", out);
-    getLogoffOptionName(out);
+    getPrefText(PrefText::LogoffOptionName, out);
     EXPECT_STREQ("Log off", out);
-    getGenericErrorText(out);
+    getPrefText(PrefText::GenericError, out);
     EXPECT_STREQ("An error has occurred on the server; disconnecting...", out);
     EXPECT_EQ("Log off", text(PrefText::LogoffOptionName));
 
@@ -151,7 +151,7 @@ TEST_F(PreferencesTest, ForeignSignaturePaddingAndReservedBytesSurviveSaves) {
     EXPECT_EQ(0x1F90, getTelnetPort());
 
     EXPECT_TRUE(setAllowNewAccounts(false));
-    EXPECT_TRUE(setLoginPrompt("Who?"));
+    EXPECT_TRUE(setPrefText(PrefText::LoginPrompt, "Who?"));
     after = fileBytes();
     EXPECT_EQ("NOT A SIGNATURE!", after.substr(0, 16));
     EXPECT_EQ(0x5A, after[16]);
@@ -175,7 +175,7 @@ TEST_F(PreferencesTest, SettersStoreTheirFieldsLittleEndianAndReloadTheSame) {
     EXPECT_TRUE(setIdleTimeoutMs(60000));
     EXPECT_TRUE(setMinimumBps(2400));
     EXPECT_TRUE(setPrefText(PrefText::GenericError, "Oops"));
-    EXPECT_TRUE(setTooManyUsersText("Full"));
+    EXPECT_TRUE(setPrefText(PrefText::TooManyUsers, "Full"));
     std::string f = fileBytes();
     EXPECT_EQ(std::string("\0\0\0\1\0\1JnX<", 10), f.substr(17, 10));
     EXPECT_EQ(std::string("\x04\x03\x02\x01\x60\xEA\0\0", 8), f.substr(32, 8));
@@ -200,7 +200,7 @@ TEST_F(PreferencesTest, SettersStoreTheirFieldsLittleEndianAndReloadTheSame) {
 TEST_F(PreferencesTest, LongTextsAreCutAt255AndUnterminatedFieldsReadSafely) {
     std::string longText(300, 'a');
     longText[254] = 'E';
-    EXPECT_TRUE(setNewHandlePrompt(longText.c_str()));
+    EXPECT_TRUE(setPrefText(PrefText::NewHandlePrompt, longText.c_str()));
     EXPECT_EQ(longText.substr(0, 255), text(PrefText::NewHandlePrompt));
     std::string f = fileBytes();
     EXPECT_EQ(longText.substr(0, 255) + std::string(1, '\0'), f.substr(1584, 256));

@@ -136,7 +136,7 @@ TEST_F(UserDb, ShortKeywordAndTakenNamesAreRefused) {
     EXPECT_FALSE(addUser(rec, "a"));
     EXPECT_FALSE(addUser(rec, "x !"));
     char keyword[256];
-    getNewAccountName(keyword);
+    getPrefText(PrefText::NewAccountName, keyword);
     std::string upper(keyword);
     for (char& c : upper)
         c = static_cast<char>(toupper(c));

@@ -27,7 +27,7 @@ std::string label(const std::string& screen, int row) {
 
 std::string logoffName() {
     char out[256];
-    getLogoffOptionName(out);
+    getPrefText(PrefText::LogoffOptionName, out);
     return out;
 }
 
@@ -127,7 +127,8 @@ TEST_F(NavigationTest, BackLeadsToAParentThatTheCallerCouldNotChoose) {
 }
 
 TEST_F(NavigationTest, FullPlainScreenByteForByte) {
-    ASSERT_TRUE(setLogoffOptionName("Log off and leave this fine board now")); // 37 characters
+    ASSERT_TRUE(setPrefText(PrefText::LogoffOptionName,
+                            "Log off and leave this fine board now")); // 37 characters
     uint32_t hub = addArea(0, "Hub");
     for (int i = 1; i <= 9; ++i)
         addArea(hub, "Room " + std::to_string(i));
@@ -225,7 +226,7 @@ TEST_F(NavigationTest, ReplacementTextsAreSentAlone) {
 
 TEST_F(NavigationTest, MissingOrDeletedAccountGetsTheErrorText) {
     char errorText[256];
-    getGenericErrorText(errorText);
+    getPrefText(PrefText::GenericError, errorText);
     startBrowsing("nobody");
     EXPECT_EQ(client.readToClose(), errorText);
     EXPECT_EQ(departure(), DisconnectReason::ClosedWithoutLogoff);
