@@ -73,7 +73,7 @@ TEST_F(ConsoleHttpTest, EveryRequestNeedsTheToken) {
     auto page = c.Get(withToken("/"));
     ASSERT_TRUE(page);
     EXPECT_EQ(page->status, 200);
-    EXPECT_NE(page->body.find("<script src=\"console.js\""), std::string::npos);
+    EXPECT_NE(page->body.find("<script type=\"module\" src=\"console.js\""), std::string::npos);
     EXPECT_EQ(page->get_header_value("Content-Type"), "text/html; charset=utf-8");
     const std::string cookie = page->get_header_value("Set-Cookie");
     EXPECT_NE(cookie.find("=" + token), std::string::npos);

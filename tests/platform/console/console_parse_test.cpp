@@ -101,6 +101,7 @@ TEST(ConsoleAssets, OnlyTheEmbeddedFilesAreFound) {
         std::string(reinterpret_cast<const char*>(index->data), index->size).find("console.js"),
         std::string::npos);
     EXPECT_NE(findConsoleAsset("/console.js"), nullptr);
+    EXPECT_NE(findConsoleAsset("/controls.js"), nullptr); // one of the modules it imports
     EXPECT_NE(findConsoleAsset("/console.css"), nullptr);
     for (const char* p : {"", "index.html", "/web/console.js", "/../console.js", "/console.js/",
                           "/CONSOLE.JS", "/etc/passwd", "/console.js%00"})
