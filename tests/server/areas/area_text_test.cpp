@@ -78,7 +78,8 @@ TEST_F(AreaText, LongLineWrapsAtFortyTwoColumns) {
 TEST_F(AreaText, LineEndsControlBytesAndCtrlZ) {
     writeFile("area/00000001.txt", "one\ntwo\n");
     layoutAreaDescription(screen, 1);
-    EXPECT_EQ(padded("one two "), row(1));
+    EXPECT_EQ(padded("one"), row(1));
+    EXPECT_EQ(padded("two"), row(2));
 
     std::memset(screen, ' ', sizeof screen);
     writeFile("area/00000002.txt", "ab\x1A"
