@@ -4,6 +4,7 @@
 // than when it was idle.
 #include "ovhost_process.h"
 #include "support/ssh_client.h"
+#include "support/web_client.h"
 
 #include "server/base/record_codec.h"
 #include "server/preferences/preferences.h"
@@ -321,6 +322,56 @@ TEST_F(HostileCallers, TenThousandWrongPasswordsAreAllLoggedAndNoneLetsIn) {
     EXPECT_EQ(host.consoleGet("/state").find("right-one"), std::string::npos);
     expectBackToIdle();
     expectEveryConnectDisconnected();
+}
+
+TEST_F(HostileCallers, WebVisitorsThatSayNothingOrTooMuchAreBoundedAndLetGo) {
+    startWith(Seats, 4000);
+    if (HasFatalFailure()) return;
+    // 300 visitors that never finish a request: at most 64 hold a thread, the rest are turned
+    // away at once, and the held ones go at the request time-out.
+    std::vector<int> silent = openMany(host.webPort(), 300);
+    ASSERT_EQ(silent.size(), 300u);
+    int turnedAway = 0;
+    for (int fd : silent) {
+        pollfd p{fd, POLLIN, 0};
+        char buf[64] = {};
+        if (poll(&p, 1, 100) > 0 && recv(fd, buf, sizeof buf - 1, 0) > 0 &&
+            std::strncmp(buf, "HTTP/1.1 503", 12) == 0)
+            ++turnedAway;
+    }
+    EXPECT_GE(turnedAway, 300 - 64 - 32); // a few may still sit in the listen queue
+    EXPECT_LE(host.threads(), idleThreads + 64);
+    // Telnet callers are served meanwhile.
+    ovtest::LoopbackClient normal = host.callIn();
+    EXPECT_GE(normal.fd(), 0);
+    normal.close();
+    EXPECT_TRUE(waitAllClosed(silent, 30s));
+    closeAll(silent);
+
+    // Web callers beyond the seats are refused and the seated ones dropped when idle; one that
+    // sends garbage instead of frames is cut off.
+    std::vector<ovtest::WebClient> callers(Seats + 3);
+    for (auto& c : callers)
+        ASSERT_TRUE(c.connect(host.webPort()));
+    ovtest::LoopbackClient garbage;
+    ASSERT_TRUE(garbage.connectTo(host.webPort()));
+    ASSERT_TRUE(garbage.send("GET /ws HTTP/1.1\r\nHost: x\r\nUpgrade: websocket\r\n"
+                             "Connection: Upgrade\r\nSec-WebSocket-Version: 13\r\n"
+                             "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n\r\n"));
+    EXPECT_NE(garbage.readUntil("\r\n\r\n").find("101"), std::string::npos);
+    ASSERT_TRUE(garbage.send(std::string(4096, '\xff')));
+    EXPECT_TRUE(garbage.waitForClose(10s));
+    for (auto& c : callers)
+        EXPECT_TRUE(c.waitForClose(30s)) << c.text;
+    int refused = 0;
+    for (auto& c : callers)
+        refused += c.text.find("Login:") == std::string::npos ? 1 : 0;
+    EXPECT_GE(refused, 3);
+    expectEveryConnectDisconnected();
+    expectBackToIdle();
+    std::printf("[ figures ] web: %d of 300 silent visitors turned away at once, %d of %d web "
+                "callers refused\n",
+                turnedAway, refused, int(callers.size()));
 }
 
 TEST_F(HostileCallers, SshClientsThatStallOrVanishMidHandshakeLeaveNothingBehind) {

@@ -137,6 +137,8 @@ bool OvhostProcess::launch(int fileLimit) {
     const std::string console = "127.0.0.1:" + std::to_string(consolePort_);
     sshPort_ = freePort();
     const std::string ssh = "127.0.0.1:" + std::to_string(sshPort_);
+    webPort_ = freePort();
+    const std::string web = "127.0.0.1:" + std::to_string(webPort_);
     const std::string program = ovtest::binDir() + "/ovhost";
     int fds[2];
     if (pipe2(fds, O_CLOEXEC) != 0) return false;
@@ -152,6 +154,7 @@ bool OvhostProcess::launch(int fileLimit) {
         }
         setenv("OVHOST_CONSOLE", console.c_str(), 1);
         setenv("OVHOST_SSH", ssh.c_str(), 1);
+        setenv("OVHOST_WEB", web.c_str(), 1);
         execl(program.c_str(), "ovhost", static_cast<char*>(nullptr));
         _exit(127);
     }

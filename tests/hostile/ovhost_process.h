@@ -29,6 +29,7 @@ public:
 
     uint16_t telnetPort() const { return telnetPort_; }
     uint16_t sshPort() const { return sshPort_; } // OVHOST_SSH
+    uint16_t webPort() const { return webPort_; } // the caller page (OVHOST_WEB)
     bool running() const { return pid_ > 0; }
     // GET on the console with the access token; the whole reply (status line first).
     std::string consoleGet(const std::string& path);
@@ -51,6 +52,7 @@ private:
     uint16_t telnetPort_ = 0;
     uint16_t consolePort_ = 0;
     uint16_t sshPort_ = 0;
+    uint16_t webPort_ = 0;
     std::string token_;
     bool readUntil(const std::string& needle, std::chrono::milliseconds bound);
     bool launch(int fileLimit);
