@@ -6,7 +6,7 @@ set(_ov_dist ${CMAKE_SOURCE_DIR}/dist)
 
 install(TARGETS ovhost RUNTIME DESTINATION bin)
 install(TARGETS ovui ovtapi LIBRARY DESTINATION lib/ovhost NAMELINK_SKIP)
-install(TARGETS jotbox ttypick pagepeek LIBRARY DESTINATION lib/ovhost)
+install(TARGETS jotbox ttypick pagepeek doorway LIBRARY DESTINATION lib/ovhost)
 install(TARGETS ovhost-firstrun RUNTIME DESTINATION lib/ovhost)
 
 install(FILES ${CMAKE_SOURCE_DIR}/sdk/ovbbs.h ${CMAKE_SOURCE_DIR}/sdk/ovtypes.h
@@ -48,7 +48,7 @@ with plug-in extensions. The sysop runs it through a console in the web
 browser.
 
 The package installs the server ovhost, its runtime libraries, the memo,
-terminal type and file viewer plug-ins, the plug-in headers, a systemd
+terminal type, file viewer and door plug-ins, the plug-in headers, a systemd
 service (not enabled), log rotation, and a fail2ban filter and jail
 (switched off).")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the server (Release, in build-run/) and runs it in ./run, the working directory where
-# it keeps its files. The first run prepares ./run: the three standard plug-ins to install from
-# the console, a small sample area tree, rules.txt, and osvbpref.dat; with bsdgames there, the
-# door plug-in installed and a game room. Later runs keep it as is.
+# it keeps its files. The first run prepares ./run: the three standard plug-ins installed and
+# attached to a small sample area tree, a bulletin, rules.txt, and osvbpref.dat; with bsdgames
+# there, the door plug-in too and a game room. Later runs keep it as is.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build-run"
@@ -17,9 +17,10 @@ cmake --build "$build" --target ovhost ovhost-firstrun ovtapi jotbox ttypick pag
 
 if [ ! -d "$work" ]; then
     mkdir -p "$work"
-    cp "$build/bin/jotbox.so" "$build/bin/ttypick.so" "$build/bin/pagepeek.so" "$work/"
-    # Installed by ovhost-firstrun when a bsdgames game is there to offer as a door.
-    cp "$build/bin/doorway.so" "$work/"
+    # ovhost-firstrun installs what it finds here (the door plug-in when a bsdgames game is
+    # there to offer as a door).
+    cp "$build/bin/jotbox.so" "$build/bin/ttypick.so" "$build/bin/pagepeek.so" \
+        "$build/bin/doorway.so" "$work/"
     if [ "$(id -u)" -eq 0 ]; then
         port=23
     else
@@ -28,9 +29,9 @@ if [ ! -d "$work" ]; then
         echo "Not running as root: Telnet goes to port 2323 instead of 23."
     fi
     (cd "$work" && "$build/bin/ovhost-firstrun" "$port" >/dev/null)
-    echo "Prepared $work (plug-ins to install: jotbox.so, ttypick.so, pagepeek.so)."
-    if [ -f "$work/plugins.dat" ]; then
-        echo "Doors are installed: the Game room (2 in the Main hall) offers games from bsdgames."
+    echo "Prepared $work: the memo, terminal type and file viewer plug-ins are installed."
+    if [ -f "$work/area/00000004.txt" ]; then
+        echo "Doors are installed: the Game room (3 in the Main hall) offers games from bsdgames."
     fi
 fi
 

@@ -18,7 +18,7 @@ check() { # description, command...
 
 # A package is made from a plain build; sanitized programs would not run as installed.
 [ -z "${OV_SANITIZE:-}" ] || skip "sanitizer build ($OV_SANITIZE)"
-for f in ovhost ovhost-firstrun libovui.so libovtapi.so jotbox.so ttypick.so pagepeek.so; do
+for f in ovhost ovhost-firstrun libovui.so libovtapi.so jotbox.so ttypick.so pagepeek.so doorway.so; do
     [ -e "$build/bin/$f" ] || skip "$build/bin/$f is not built (build everything first)"
 done
 for tool in dpkg dpkg-deb cpack useradd groupadd; do
@@ -96,7 +96,7 @@ expect() { # path, mode, owner:group (names resolved in the scratch root)
     fi
 }
 expect /usr/bin/ovhost 755 root:root
-for f in libovui.so libovtapi.so jotbox.so ttypick.so pagepeek.so; do
+for f in libovui.so libovtapi.so jotbox.so ttypick.so pagepeek.so doorway.so; do
     expect "/usr/lib/ovhost/$f" 644 root:root
 done
 expect /usr/lib/ovhost/ovhost-firstrun 755 root:root
@@ -127,7 +127,8 @@ resolves() {
     [ -n "$ours" ] && [ "$(realpath "$ours")" = "$(realpath "$root/usr/lib/ovhost/libovui.so")" ]
 }
 for f in usr/bin/ovhost usr/lib/ovhost/ovhost-firstrun usr/lib/ovhost/jotbox.so \
-    usr/lib/ovhost/ttypick.so usr/lib/ovhost/pagepeek.so usr/lib/ovhost/libovtapi.so; do
+    usr/lib/ovhost/ttypick.so usr/lib/ovhost/pagepeek.so usr/lib/ovhost/doorway.so \
+    usr/lib/ovhost/libovtapi.so; do
     check "$f: libraries resolve, libovui.so (where needed) from the package" resolves "$f"
 done
 check "man page reads" bash -c 'zcat "$1" | grep -q "^\.SH SIGNALS"' _ "$root/usr/share/man/man8/ovhost.8.gz"
@@ -146,10 +147,10 @@ check "group ovhost is the user's group" \
 check "the real system has no user ovhost" bash -c '! getent passwd ovhost >/dev/null'
 
 expect /var/lib/ovhost 750 ovhost:ovhost
-for p in jotbox ttypick pagepeek; do
+for p in jotbox ttypick pagepeek doorway; do
     link="$root/var/lib/ovhost/$p.so"
-    check "$p.so ready to install: link to /usr/lib/ovhost" \
-        test "$(readlink "$link")" = "/usr/lib/ovhost/$p.so"
+    check "$p.so: link to /usr/lib/ovhost" \
+        test "$(readlink "$link")" = "../../../usr/lib/ovhost/$p.so"
     check "$p.so link owned by ovhost" test "$(stat -c '%u:%g' "$link")" = "$uid:$gid"
 done
 expect /var/lib/ovhost/bbslog.txt 640 ovhost:ovhost
@@ -165,6 +166,13 @@ check "settings file of 3888 bytes" test "$(stat -c %s "$root/var/lib/ovhost/osv
 expect /var/lib/ovhost/area 750 ovhost:ovhost
 expect /var/lib/ovhost/area/bbs_area.dat 640 ovhost:ovhost
 expect /var/lib/ovhost/rules.txt 640 ovhost:ovhost
+# ... with the three standard plug-ins installed through the links, and the bulletin the viewer
+# shows in the sample tree.
+check "plugins.dat private to ovhost" private /var/lib/ovhost/plugins.dat
+for p in jotbox ttypick pagepeek; do
+    check "$p.so installed" grep -qa "$p\.so" "$root/var/lib/ovhost/plugins.dat"
+done
+expect /var/lib/ovhost/bulletin.txt 640 ovhost:ovhost
 check "service registered but not enabled" \
     test ! -e "$root/etc/systemd/system/multi-user.target.wants/ovhost.service"
 
