@@ -189,7 +189,8 @@ std::string urlHost(const std::string& host) {
 
 } // namespace
 
-bool startConsoleWith(const ConsoleDriver& driver, const std::string& hostPort) {
+bool startConsoleWith(const ConsoleDriver& driver, const std::string& hostPort,
+                      const std::string& token) {
     std::lock_guard<std::recursive_mutex> hold(consoleLock);
     if (running) return false;
     std::string host;
@@ -201,7 +202,7 @@ bool startConsoleWith(const ConsoleDriver& driver, const std::string& hostPort) 
     }
     auto r = std::make_unique<Running>();
     r->driver = driver;
-    r->token = makeAccessToken();
+    r->token = token.empty() ? makeAccessToken() : token;
     if (r->token.empty()) {
         std::fprintf(stderr, "Console: no randomness for the access token; running without it\n");
         return false;
@@ -269,7 +270,8 @@ bool startConsole() {
                      "Console: warning: OVHOST_CONSOLE=%s is not a loopback address; anyone "
                      "who can reach it and learns the token controls the server\n",
                      hostPort.c_str());
-    return startConsoleWith(ovuiConsoleDriver(), hostPort);
+    // Kept in the working directory, so a console page left open reconnects after a restart.
+    return startConsoleWith(ovuiConsoleDriver(), hostPort, loadOrMakeTokenFile(ConsoleTokenFile));
 }
 
 void stopConsole() {

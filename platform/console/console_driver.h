@@ -34,6 +34,8 @@ struct ConsoleDriver {
 ConsoleDriver ovuiConsoleDriver();
 
 // Starts the console over `driver` on "host:port" (port 0 picks a free one).
-[[nodiscard]] bool startConsoleWith(const ConsoleDriver& driver, const std::string& hostPort);
+// With an empty token a fresh one is made for this run.
+[[nodiscard]] bool startConsoleWith(const ConsoleDriver& driver, const std::string& hostPort,
+                                    const std::string& token = {});
 // The port the running console listens on, 0 if none.
 int consolePort();

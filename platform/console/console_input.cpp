@@ -7,8 +7,12 @@
 #include <netinet/in.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -51,6 +55,7 @@ constexpr EventShape kShapes[] = {
     {"openFileChoose", kWindow | kText},
     {"openFileCancel", kWindow},
     {"editorSave", kWindow | kText},
+    {"editorText", kWindow | kText},
     {"editorClose", kWindow},
 };
 
@@ -163,6 +168,78 @@ std::string makeAccessToken() {
         token += digits[b >> 4];
         token += digits[b & 15];
     }
+    return token;
+}
+
+namespace {
+
+bool isToken(const std::string& text) {
+    if (text.size() != 32) return false;
+    for (char c : text)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+    return true;
+}
+
+// The file's first line; false when it cannot be opened or read.
+bool readTokenFile(const char* fileName, std::string& text, int& error) {
+    int fd = open(fileName, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        error = errno;
+        return false;
+    }
+    char buf[80];
+    ssize_t n;
+    do {
+        n = read(fd, buf, sizeof buf);
+    } while (n < 0 && errno == EINTR);
+    error = n < 0 ? errno : 0;
+    // Whoever made it, only we may read it from now on.
+    struct stat st {};
+    if (n >= 0 && fstat(fd, &st) == 0 && (st.st_mode & 077) != 0) (void)fchmod(fd, 0600);
+    close(fd);
+    if (n < 0) return false;
+    text.assign(buf, static_cast<size_t>(n));
+    size_t end = text.find_first_of("\r\n");
+    if (end != std::string::npos) text.resize(end);
+    return true;
+}
+
+// Through a temporary file and a rename, so a crash never leaves half a token.
+bool writeTokenFile(const char* fileName, const std::string& token) {
+    const std::string temp = std::string(fileName) + ".new";
+    (void)unlink(temp.c_str());
+    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return false;
+    const std::string line = token + "\n";
+    bool ok = write(fd, line.data(), line.size()) == static_cast<ssize_t>(line.size());
+    ok = fsync(fd) == 0 && ok;
+    ok = close(fd) == 0 && ok;
+    ok = ok && rename(temp.c_str(), fileName) == 0;
+    if (!ok) (void)unlink(temp.c_str());
+    return ok;
+}
+
+} // namespace
+
+std::string loadOrMakeTokenFile(const char* fileName) {
+    std::string text;
+    int error = 0;
+    if (readTokenFile(fileName, text, error)) {
+        if (isToken(text)) return text;
+        std::fprintf(stderr, "Console: %s does not hold a token; a new one replaces it\n",
+                     fileName);
+    } else if (error != ENOENT) {
+        std::fprintf(stderr, "Console: %s could not be read (%s); a new token replaces it\n",
+                     fileName, std::strerror(error));
+    }
+    std::string token = makeAccessToken();
+    if (token.empty()) return token;
+    if (error != ENOENT) (void)unlink(fileName); // a directory or link in its place stays put
+    if (!writeTokenFile(fileName, token))
+        std::fprintf(stderr,
+                     "Console: %s could not be written (%s); the token lasts until the server "
+                     "stops\n",
+                     fileName, std::strerror(errno));
     return token;
 }
 

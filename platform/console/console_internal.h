@@ -20,6 +20,11 @@ bool isLoopbackHost(const std::string& host);
 
 // 128 random bits as 32 lower-case hex digits; empty if the system has no randomness to give.
 std::string makeAccessToken();
+// The token kept in `fileName` (mode 0600), so that open console pages stay valid across a
+// restart. A missing file gets a new token; an unreadable or damaged one is reported on standard
+// error and replaced. Empty only without randomness; a file that cannot be written leaves the
+// token for this run alone.
+std::string loadOrMakeTokenFile(const char* fileName);
 // Compares in time independent of where the texts differ.
 bool tokenEquals(const std::string& a, const std::string& b);
 

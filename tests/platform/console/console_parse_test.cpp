@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_support.h"
+
 #include <set>
+#include <sys/stat.h>
+#include <unistd.h>
 
 TEST(ConsoleInputParse, AcceptsOneEventOrAnArrayInOrder) {
     std::vector<ConsoleInput> evs;
@@ -91,6 +95,29 @@ TEST(ConsoleHelpers, TokensAreFreshHexAndCompareExactly) {
     EXPECT_FALSE(tokenEquals("abc", "abd"));
     EXPECT_FALSE(tokenEquals("abc", "abcd"));
     EXPECT_FALSE(tokenEquals("", ""));
+}
+
+// Kept across starts in a private file; a damaged or unreadable one is replaced, never fatal.
+TEST(ConsoleHelpers, TokenFileIsKeptPrivateAndReplacedWhenDamaged) {
+    ovtest::TempWorkDir dir;
+    const std::string first = loadOrMakeTokenFile("console.token");
+    ASSERT_EQ(first.size(), 32u);
+    struct stat st {};
+    ASSERT_EQ(stat("console.token", &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(loadOrMakeTokenFile("console.token"), first);
+
+    ovtest::writeFile("console.token", "not a token\n");
+    const std::string second = loadOrMakeTokenFile("console.token");
+    EXPECT_EQ(second.size(), 32u);
+    EXPECT_NE(second, first);
+    EXPECT_EQ(loadOrMakeTokenFile("console.token"), second);
+
+    ASSERT_EQ(unlink("console.token"), 0);
+    ASSERT_EQ(mkdir("console.token", 0700), 0); // cannot be read nor replaced
+    const std::string third = loadOrMakeTokenFile("console.token");
+    EXPECT_EQ(third.size(), 32u);
+    EXPECT_NE(third, second);
 }
 
 TEST(ConsoleAssets, OnlyTheEmbeddedFilesAreFound) {
