@@ -54,8 +54,8 @@ struct Options {
     int thinkMinMs = 1000;
     int thinkMaxMs = 3000;
     int promptTimeoutMs = 30000; // no answer for this long counts as an error
-    int overallS = 180;
-    int pid = 0; // the server, for /proc sampling
+    int overallS = 180;          // at least; longer when the ramp and hold need it
+    int pid = 0;                 // the server, for /proc sampling
     std::string label = "run";
     std::string latencyFile; // raw key-to-screen latencies, one per line (ms)
     bool web = false;        // callers over the caller page's WebSocket at --port
@@ -190,6 +190,27 @@ ProcSample sampleProcess(int pid) {
     return s;
 }
 
+// The process's user and system CPU time so far, in seconds; negative when unknown.
+double cpuSeconds(int pid) {
+    if (pid <= 0) return -1;
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%d/stat", pid);
+    FILE* f = std::fopen(path, "r");
+    if (!f) return -1;
+    char buf[1024];
+    size_t n = std::fread(buf, 1, sizeof buf - 1, f);
+    std::fclose(f);
+    buf[n] = 0;
+    // The fields after the command's name (which may hold spaces) in brackets: utime is the
+    // 12th of them, stime the 13th.
+    const char* p = std::strrchr(buf, ')');
+    unsigned long long utime = 0, stime = 0;
+    if (!p || std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &utime,
+                          &stime) != 2)
+        return -1;
+    return double(utime + stime) / double(sysconf(_SC_CLK_TCK));
+}
+
 struct Sampler {
     int pid = 0;
     std::atomic<bool> stop{false};
@@ -245,6 +266,8 @@ private:
     Time t0_{};
     Time allOnlineAt_{};
     Time stoppedAt_{};
+    double cpuAtFull_ = -1, cpuAtStop_ = -1; // the server's CPU seconds then
+    int done_ = 0;
     using Timer = std::pair<Time, int>;
     std::priority_queue<Timer, std::vector<Timer>, std::greater<Timer>> timers_;
 
@@ -292,6 +315,7 @@ void Load::finishCaller(int i, bool ok) {
     c.ssh = nullptr;
     c.fd = -1;
     c.stage = Stage::Done;
+    ++done_;
 }
 
 void Load::startCaller(int i) {
@@ -565,24 +589,27 @@ int Load::run() {
     Sampler sampler;
     sampler.start(o_.pid, &online_, o_.callers);
     t0_ = Clock::now();
-    const Time hardEnd = t0_ + std::chrono::seconds(o_.overallS);
+    const Time hardEnd =
+        t0_ + std::chrono::seconds(std::max(o_.overallS, o_.rampMs / 1000 + o_.holdS + 150));
     std::vector<epoll_event> events(1024);
     auto keepLoop = net::make_work_guard(ioc_);
     // Enough dialling threads that logging in keeps up with the ramp on a busy machine; how
     // long a caller still waited for one is told apart from the connect itself.
     if (o_.ssh) dialer_ = std::make_unique<SshDialer>(o_.port, 32);
-    int done = 0;
-    while (done < o_.callers) {
+    Time nextDeadlineCheck{};
+    while (done_ < o_.callers) {
         Time now = Clock::now();
         // Connect on schedule, spread evenly over the ramp.
         while (started_ < o_.callers &&
                (o_.rampMs <= 0 || msBetween(t0_, now) >= double(o_.rampMs) * started_ / o_.callers))
             startCaller(started_++);
         if (dialer_) takeSshCallers();
+        if (allOnlineAt_ != Time{} && cpuAtFull_ < 0) cpuAtFull_ = cpuSeconds(o_.pid);
         if (!stopping_ && allOnlineAt_ != Time{} &&
             now >= allOnlineAt_ + std::chrono::seconds(o_.holdS)) {
             stopping_ = true;
             stoppedAt_ = now;
+            cpuAtStop_ = cpuSeconds(o_.pid);
         }
         // Not everyone made it online in time: stop anyway, and the errors will say why.
         if (!stopping_ && started_ == o_.callers &&
@@ -594,10 +621,14 @@ int Load::run() {
             timers_.pop();
             if (callers_[i].stage == Stage::Thinking) pressKey(i);
         }
-        for (int i = 0; i < started_; ++i) {
-            Caller& c = callers_[i];
-            if (c.stage != Stage::Done && c.stage != Stage::Thinking && now > c.deadline)
-                fail(i, c.stage == Stage::WaitLogin ? "no login prompt" : "no answer in time");
+        // Time-outs are seconds long: a look every 50 ms keeps the loop short with many callers.
+        if (now >= nextDeadlineCheck) {
+            nextDeadlineCheck = now + std::chrono::milliseconds(50);
+            for (int i = 0; i < started_; ++i) {
+                Caller& c = callers_[i];
+                if (c.stage != Stage::Done && c.stage != Stage::Thinking && now > c.deadline)
+                    fail(i, c.stage == Stage::WaitLogin ? "no login prompt" : "no answer in time");
+            }
         }
         if (now > hardEnd) {
             for (int i = 0; i < o_.callers; ++i)
@@ -615,9 +646,6 @@ int Load::run() {
             int i = static_cast<int>(events[k].data.u32);
             if (callers_[i].stage != Stage::Done) onReadable(i);
         }
-        done = 0;
-        for (int i = 0; i < started_; ++i)
-            if (callers_[i].stage == Stage::Done) ++done;
     }
     sampler.finish();
     dialer_.reset();
@@ -633,6 +661,10 @@ int Load::run() {
     double span = stoppedAt_ != Time{} ? msBetween(allOnlineAt_, stoppedAt_) / 1000.0 : 0;
     double sps = span > 0 ? double(st_.steadyScreens) / span : 0;
     double bytesPerScreen = st_.screens ? double(st_.screenBytes) / double(st_.screens) : 0;
+    // The server's CPU time per 1000 screens while every caller was online.
+    double cpuPer1000 = cpuAtFull_ >= 0 && cpuAtStop_ >= 0 && st_.steadyScreens
+                            ? (cpuAtStop_ - cpuAtFull_) * 1000.0 / double(st_.steadyScreens)
+                            : 0;
     long rssLoad = sampler.rssAtFullLoad >= 0 ? sampler.rssAtFullLoad : sampler.peak.rssKb;
     double perCallerKb = st_.maxOnline > 0 && rssLoad >= 0 && sampler.idle.rssKb >= 0
                              ? double(rssLoad - sampler.idle.rssKb) / st_.maxOnline
@@ -661,19 +693,20 @@ int Load::run() {
                 pct(st_.rampKeyMs, 50), pct(st_.rampKeyMs, 99), st_.rampKeyMs.size());
     if (o_.pid > 0)
         std::printf("  server: RSS idle %ld KiB, under load %ld KiB (%.1f KiB per caller), "
-                    "threads %ld, descriptors %ld\n",
+                    "threads %ld, descriptors %ld, CPU %.3f s per 1000 screens\n",
                     sampler.idle.rssKb, rssLoad, perCallerKb, sampler.peak.threads,
-                    sampler.peak.fds);
+                    sampler.peak.fds, cpuPer1000);
     std::printf(
         "RESULT label=%s callers=%d served=%d errors=%d max_online=%d connect_p50=%.3f "
         "connect_p99=%.3f login_p50=%.3f login_p99=%.3f key_p50=%.4f key_p90=%.4f "
         "key_p99=%.4f key_max=%.3f ramp_key_p99=%.4f screens=%llu screen_bytes=%.0f sps=%.1f "
-        "rss_idle_kb=%ld rss_load_kb=%ld kb_per_caller=%.1f threads=%ld fds=%ld\n",
+        "rss_idle_kb=%ld rss_load_kb=%ld kb_per_caller=%.1f threads=%ld fds=%ld "
+        "cpu_s_per_1000=%.4f\n",
         o_.label.c_str(), o_.callers, st_.served, st_.errors, st_.maxOnline, pct(st_.connectMs, 50),
         pct(st_.connectMs, 99), pct(st_.loginMs, 50), pct(st_.loginMs, 99), pct(st_.keyMs, 50),
         pct(st_.keyMs, 90), pct(st_.keyMs, 99), pct(st_.keyMs, 100), pct(st_.rampKeyMs, 99),
         static_cast<unsigned long long>(st_.screens), bytesPerScreen, sps, sampler.idle.rssKb,
-        rssLoad, perCallerKb, sampler.peak.threads, sampler.peak.fds);
+        rssLoad, perCallerKb, sampler.peak.threads, sampler.peak.fds, cpuPer1000);
     std::fflush(stdout);
     if (!o_.latencyFile.empty()) {
         if (FILE* f = std::fopen(o_.latencyFile.c_str(), "w")) {

@@ -69,8 +69,8 @@ def load_table(out, runs):
     lines = [
         "| Server | Callers served | Errors | Connect p50/p99 ms | Login p50/p99 ms | "
         "Key-to-screen p50 ms | p99 ms | Screens/s | Bytes/screen | RSS idle → load MiB | "
-        "KiB/caller | Threads | Descriptors |",
-        "|---|---|---|---|---|---|---|---|---|---|---|---|---|",
+        "KiB/caller | Threads | Descriptors | CPU s/1000 screens |",
+        "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|",
     ]
     summary = {}
     for kind in ("ovhost-plain", "ovhost-web-plain", "ovhost-ssh-plain", "baseline-plain",
@@ -84,13 +84,13 @@ def load_table(out, runs):
         served = "%d/%d" % (min(r["served"] for r in rows), rows[0]["callers"])
         lines.append(
             "| %s | %s (min of %d runs) | %d | %.1f / %.1f | %.1f / %.1f | %.3f | %.3f | %.0f | "
-            "%.0f | %.1f → %.1f | %.1f | %.0f | %.0f |" % (
+            "%.0f | %.1f → %.1f | %.1f | %.0f | %.0f | %.2f |" % (
                 kind, served, len(rows), sum(r["errors"] for r in rows),
                 med(rows, "connect_p50"), med(rows, "connect_p99"), med(rows, "login_p50"),
                 med(rows, "login_p99"), p50, p99, med(rows, "sps"), med(rows, "screen_bytes"),
                 med(rows, "rss_idle_kb") / 1024, med(rows, "rss_load_kb") / 1024,
                 med(rows, "kb_per_caller"), max(r["threads"] for r in rows),
-                max(r["fds"] for r in rows)))
+                max(r["fds"] for r in rows), med(rows, "cpu_s_per_1000")))
     for kind in ("plain", "ansi"):
         a, b = summary.get("ovhost-" + kind), summary.get("baseline-" + kind)
         if not a or not b or not b[0]:
@@ -117,6 +117,51 @@ def load_table(out, runs):
                     name, kind.upper() if kind == "ansi" else "plain", via, w[0] / t[0],
                     ", ".join("%.2fx" % x for x in per_run), via, w[1],
                     ", ".join("%.1f" % r["key_p99"] for r in w[2]), t[1]))
+    return "\n".join(lines)
+
+
+def load_average(path):
+    """The one-minute load average of an `uptime` line saved in path."""
+    try:
+        with open(path) as f:
+            m = re.search(r"load average: ([\d.]+)", f.read())
+        return float(m.group(1)) if m else None
+    except OSError:
+        return None
+
+
+def scaling_table(out, sizes):
+    """One row per size and server from bench/scaling.sh's directories (out/N/results.txt)."""
+    lines = [
+        "| Callers | Load before → after | Server | Served | Errors | Connect p50/p99 ms | "
+        "Login p50/p99 ms | Key-to-screen p50/p99 ms | p50 vs baseline | Screens/s | "
+        "RSS idle → load MiB | KiB/caller | Threads | Descriptors | CPU s/1000 screens |",
+        "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|",
+    ]
+    for n in sizes:
+        where = os.path.join(out, str(n))
+        runs = results(os.path.join(where, "results.txt"))
+        before = load_average(os.path.join(out, "load-%s-before.txt" % n))
+        after = load_average(os.path.join(out, "load-%s-after.txt" % n))
+        loads = "%s → %s" % tuple("?" if x is None else "%.1f" % x for x in (before, after))
+        base = pooled(where, [l for l, _ in runs.get("baseline-plain", [])])[0]
+        for kind, name in (("ovhost-plain", "ovhost"), ("baseline-plain", "baseline")):
+            if kind not in runs:
+                continue
+            labels = [l for l, _ in runs[kind]]
+            rows = [r for _, r in runs[kind]]
+            p50, p99 = pooled(where, labels)
+            ratio = "%.2fx" % (p50 / base) if name == "ovhost" and base else "–"
+            lines.append(
+                "| %s | %s | %s | %d/%d | %d | %.1f / %.1f | %.1f / %.1f | %.3f / %.1f | %s | "
+                "%.0f | %.1f → %.1f | %.1f | %.0f | %.0f | %.2f |" % (
+                    n, loads, name, min(r["served"] for r in rows), rows[0]["callers"],
+                    sum(r["errors"] for r in rows), med(rows, "connect_p50"),
+                    med(rows, "connect_p99"), med(rows, "login_p50"), med(rows, "login_p99"),
+                    p50, p99, ratio, med(rows, "sps"), med(rows, "rss_idle_kb") / 1024,
+                    med(rows, "rss_load_kb") / 1024, med(rows, "kb_per_caller"),
+                    max(r["threads"] for r in rows), max(r["fds"] for r in rows),
+                    med(rows, "cpu_s_per_1000")))
     return "\n".join(lines)
 
 
@@ -151,12 +196,25 @@ def main():
     ap.add_argument("--runs", default="?")
     ap.add_argument("--hold", default="?")
     ap.add_argument("--think", default="?")
+    ap.add_argument("--ramp", default="?")
     ap.add_argument("--netns", default="?")
+    ap.add_argument("--scaling", default="", help="sizes, e.g. 1000,2000: out holds one "
+                    "directory per size (bench/scaling.sh)")
     a = ap.parse_args()
     print("Machine: %s." % machine())
-    print("Command: `bash bench/run.sh --callers %s --runs %s --hold %s --think %s` "
+    if a.scaling:
+        sizes = a.scaling.split(",")
+        print("Command: `bash bench/scaling.sh --sizes %s --hold %s` (for each size `bash "
+              "bench/run.sh --callers N --runs 1 --hold %s --no-micro --no-web --no-ssh "
+              "--no-ansi`: plain Telnet callers arriving at 200 a second, ovhost and then the "
+              "baseline, in %s network namespace)." % (
+                  a.scaling, a.hold, a.hold, "a private" if a.netns == "netns" else "the shared"))
+        print()
+        print(scaling_table(a.out, sizes))
+        return 0
+    print("Command: `bash bench/run.sh --callers %s --runs %s --hold %s --think %s --ramp-ms %s` "
           "(load runs in %s network namespace)." % (
-              a.callers, a.runs, a.hold, a.think,
+              a.callers, a.runs, a.hold, a.think, a.ramp,
               "a private" if a.netns == "netns" else "the shared"))
     print()
     runs = results(os.path.join(a.out, "results.txt"))

@@ -3,10 +3,10 @@
 # plain and ANSI, each followed by N web callers (the caller page's WebSocket) and N SSH callers
 # against a fresh ovhost each, and by the baseline server answering with screens of the same
 # size, repeated; then the micro-benchmarks. Prints a markdown table; raw output stays in
-# build-bench/results/.
+# build-bench/results/. Callers arrive at 200 a second (--ramp-ms, at least 5 s).
 #   bash bench/run.sh [--callers 1000] [--runs 3] [--hold 20] [--think 1000-3000]
-#                     [--accounts 2N] [--micro-reps 5] [--no-micro] [--no-load] [--no-web]
-#                     [--no-ssh]
+#                     [--ramp-ms 5N] [--accounts 2N] [--micro-reps 5] [--no-micro] [--no-load]
+#                     [--no-web] [--no-ssh] [--no-ansi]
 # The load runs go into a private network namespace when the machine allows it (unshare -n),
 # so the server's port and its one-instance-per-machine name meet no other server.
 set -euo pipefail
@@ -19,26 +19,32 @@ ovhost="${OV_BENCH_OVHOST:-$bin/ovhost}"
 
 args=("$@")
 callers=1000 runs=3 hold=20 think=1000-3000 accounts=0 microReps=5 micro=1 load=1 web=1 ssh=1
+ansi=1 ramp=
 while [ $# -gt 0 ]; do
     case "$1" in
     --callers) callers="$2"; shift 2 ;;
     --runs) runs="$2"; shift 2 ;;
     --hold) hold="$2"; shift 2 ;;
     --think) think="$2"; shift 2 ;;
+    --ramp-ms) ramp="$2"; shift 2 ;;
     --accounts) accounts="$2"; shift 2 ;;
     --micro-reps) microReps="$2"; shift 2 ;;
     --no-micro) micro=0; shift ;;
     --no-load) load=0; shift ;;
     --no-web) web=0; shift ;;
     --no-ssh) ssh=0; shift ;;
+    --no-ansi) ansi=0; shift ;;
     *) echo "run.sh: unknown option $1" >&2; exit 2 ;;
     esac
 done
+[ -n "$ramp" ] || ramp=$((callers * 5 > 5000 ? callers * 5 : 5000))
 
 if [ -z "${OV_BENCH_INSIDE:-}" ]; then
     cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOV_BENCH=ON \
         -DOV_TESTS=OFF >/dev/null
-    cmake --build "$build" --target ovhost ovload ovbaseline ovprep ovmicro -j2
+    targets=(ovhost ovload ovbaseline ovprep)
+    if [ "$micro" = 1 ]; then targets+=(ovmicro); fi
+    cmake --build "$build" --target "${targets[@]}" -j2
     rm -rf "$out" && mkdir -p "$out"
     if unshare -n true 2>/dev/null && command -v ip >/dev/null; then
         exec unshare -n -- env OV_BENCH_INSIDE=netns bash "$0" "${args[@]}"
@@ -77,7 +83,7 @@ screenBytesOf() { # label
 }
 
 loadOvhost() { # kind(plain|ansi|web-plain|web-ansi|ssh-plain|ssh-ansi) names run
-    local port webPort sshPort work pid label="ovhost-$1-$3" via=()
+    local port webPort sshPort work pid label="ovhost-$1-$3" via=() listeners=()
     port=$(freePort)
     webPort=$(freePort)
     sshPort=$(freePort)
@@ -89,8 +95,11 @@ loadOvhost() { # kind(plain|ansi|web-plain|web-ansi|ssh-plain|ssh-ansi) names ru
     # The prepared files reach the disk first, so the server's first write-through writes do not
     # queue behind their write-back.
     sync
-    (cd "$work" && OVHOST_CONSOLE=127.0.0.1:0 OVHOST_WEB="127.0.0.1:$webPort" \
-        OVHOST_SSH="127.0.0.1:$sshPort" exec "$ovhost") >"$out/$label.log" 2>&1 &
+    # The caller page and SSH listen only when their callers are measured in this series.
+    if [ "$web" = 1 ]; then listeners+=(OVHOST_WEB="127.0.0.1:$webPort"); fi
+    if [ "$ssh" = 1 ]; then listeners+=(OVHOST_SSH="127.0.0.1:$sshPort"); fi
+    (cd "$work" && exec env OVHOST_CONSOLE=127.0.0.1:0 "${listeners[@]}" "$ovhost") \
+        >"$out/$label.log" 2>&1 &
     pid=$!
     # Web callers come through the caller page's WebSocket, SSH callers log in with ssh.
     if [[ "$1" == web-* ]]; then port=$webPort via=(--web); fi
@@ -102,7 +111,7 @@ loadOvhost() { # kind(plain|ansi|web-plain|web-ansi|ssh-plain|ssh-ansi) names ru
     fi
     mkdir -p "$build/ssh-keys" && cp -n "$work"/ssh_host_* "$build/ssh-keys/" 2>/dev/null || true
     "$bin/ovload" --port "$port" "${via[@]}" --callers "$callers" --names "$2" --pid "$pid" \
-        --hold-s "$hold" --think-ms "$think" --label "$label" \
+        --ramp-ms "$ramp" --hold-s "$hold" --think-ms "$think" --label "$label" \
         --latency-file "$out/lat-$label.txt" | tee -a "$out/results.txt" || true
     stopProcess "$pid"
 }
@@ -115,7 +124,7 @@ loadBaseline() { # kind run
     pid=$!
     waitListening "$port" "$pid" || { echo "run.sh: baseline did not start" >&2; return 1; }
     "$bin/ovload" --port "$port" --callers "$callers" --names "b%d" --pid "$pid" \
-        --hold-s "$hold" --think-ms "$think" --label "$label" \
+        --ramp-ms "$ramp" --hold-s "$hold" --think-ms "$think" --label "$label" \
         --latency-file "$out/lat-$label.txt" | tee -a "$out/results.txt" || true
     stopProcess "$pid"
 }
@@ -126,6 +135,7 @@ if [ "$load" = 1 ]; then
         if [ "$web" = 1 ]; then loadOvhost web-plain 'p%d' "$r"; fi
         if [ "$ssh" = 1 ]; then loadOvhost ssh-plain 'p%d' "$r"; fi
         loadBaseline plain "$r"
+        if [ "$ansi" = 0 ]; then continue; fi
         loadOvhost ansi 'a%d' "$r"
         if [ "$web" = 1 ]; then loadOvhost web-ansi 'a%d' "$r"; fi
         if [ "$ssh" = 1 ]; then loadOvhost ssh-ansi 'a%d' "$r"; fi
@@ -140,4 +150,4 @@ if [ "$micro" = 1 ]; then
 fi
 
 python3 "$root/bench/report.py" "$out" --callers "$callers" --runs "$runs" --hold "$hold" \
-    --think "$think" --netns "$OV_BENCH_INSIDE"
+    --think "$think" --ramp "$ramp" --netns "$OV_BENCH_INSIDE"

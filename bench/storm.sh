@@ -8,7 +8,7 @@
 # OV_BENCH_OVHOST=path measures another server build in the same way (a before/after figure).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="$root/build-bench"
+build="${OV_BENCH_BUILD:-$root/build-bench}" # another build directory with OV_BENCH_BUILD
 bin="$build/bin"
 out="${OV_BENCH_OUT:-$build/storm}"
 ovhost="${OV_BENCH_OVHOST:-$bin/ovhost}"
