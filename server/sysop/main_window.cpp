@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "server/areas/area_tree.h"
+#include "server/base/product.h"
 #include "server/connections/telnet_listener.h"
 #include "server/modems/telephony.h"
 #include "server/plugins/plugin_registry.h"
@@ -52,6 +53,7 @@ bool toggleSecuritySwitch(HWND window, UINT command) {
 
 // ---- Telnet listener notice: modeless, so the server keeps running underneath -------------
 constexpr int ListenerNoticeId = 130;
+constexpr UINT CmdShowListenerNotice = 40990; // the window's own, never on a menu
 constexpr int IdcNoticeText = 1000;
 
 const OvControlTemplate listenerNoticeControls[] = {
@@ -78,7 +80,13 @@ INT_PTR listenerNoticeProc(HWND dlg, UINT msg, WPARAM, LPARAM) {
     return msg == WM_INITDIALOG ? TRUE : FALSE;
 }
 
+// In front of the main window, and the main window's title keeps saying it once the notice is
+// gone: Telnet stays down until the next start.
 void showListenerNotice(HWND owner) {
+    char title[96];
+    std::snprintf(title, sizeof title, "%s - Telnet: not listening on port %u", ProductName,
+                  unsigned(getTelnetPort()));
+    ovSetWindowText(owner, title);
     HWND notice = ovCreateDialog(&listenerNoticeTemplate, owner, listenerNoticeProc, 0);
     if (!notice) return;
     char text[256];
@@ -87,6 +95,7 @@ void showListenerNotice(HWND owner) {
                   "\"Telnet...\" from the \"Configure\" menu to pick another port.",
                   unsigned(getTelnetPort()));
     ovSetDlgItemText(notice, IdcNoticeText, text);
+    ovSetForegroundWindow(notice);
 }
 
 // ---- About box ----------------------------------------------------------------------------
@@ -127,7 +136,7 @@ INT_PTR aboutProc(HWND dlg, UINT msg, WPARAM, LPARAM) {
 void startMainWindow(HWND window) {
     publishMainWindow(window);
     registerAppMessages();
-    if (getUseTcp() && !startListening(window, wmSocket.load())) showListenerNotice(window);
+    const bool telnetDown = getUseTcp() && !startListening(window, wmSocket.load());
     if (getUseTapi()) startAcceptingCalls(modemCallSession);
     addTrayIcon();
     char tip[TrayTipSize];
@@ -142,6 +151,8 @@ void startMainWindow(HWND window) {
     initPluginDialogs();
     loadAllPlugins(&nextMenuCommandId);
     ovSetForegroundWindow(window);
+    // Posted, so that the notice opens once the main window shows, in front of it.
+    if (telnetDown) ovPostMessage(window, WM_COMMAND, CmdShowListenerNotice, 0);
 }
 
 void shutDownMainWindow(HWND window) {
@@ -187,6 +198,9 @@ bool handleCommand(HWND window, UINT id, UINT code) {
         return true;
     case CmdAbout:
         showAboutBox(window);
+        return true;
+    case CmdShowListenerNotice:
+        showListenerNotice(window);
         return true;
     case IdcNewSubArea:
         if (clicked) newSubArea();

@@ -3,7 +3,7 @@
 import { spawn } from 'node:child_process';
 import { readFileSync } from 'node:fs';
 import { createRequire } from 'node:module';
-import { createConnection } from 'node:net';
+import { createConnection, createServer } from 'node:net';
 import { join } from 'node:path';
 
 // The console's browser tests already hold the pinned playwright-core; one install serves both.
@@ -33,12 +33,13 @@ export const readWorkFile = (name) => {
   try { return readFileSync(workFile(name)); } catch (e) { return null; }
 };
 
-// One run of ovhost: its console address, every stdout line and its exit status.
-export async function startServer() {
+// One run of ovhost: its console address, every stdout line and its exit status. By default in
+// WORK_DIR with the console on a free port; `cwd` and `console` (host:port) choose others.
+export async function startServer(options = {}) {
   // Only one server runs per machine; another build's test may hold the name for a moment.
   const end = Date.now() + 60000;
   for (;;) {
-    const server = spawnServer();
+    const server = spawnServer(options);
     const first = await server.waitForLine(/^(Console: http:\/\/|Ossivane BBS is already running)/, BOUND);
     if (first.startsWith('Console: ')) {
       server.address = first.slice('Console: '.length);
@@ -55,10 +56,10 @@ export async function startServer() {
 const running = new Set();
 process.on('exit', () => { for (const child of running) child.kill('SIGKILL'); });
 
-function spawnServer() {
+function spawnServer({ cwd = WORK_DIR, console: consoleAt = '127.0.0.1:0' } = {}) {
   const child = spawn(join(BUILD_DIR, 'bin', 'ovhost'), [], {
-    cwd: WORK_DIR,
-    env: { ...process.env, OVHOST_CONSOLE: '127.0.0.1:0' },
+    cwd,
+    env: { ...process.env, OVHOST_CONSOLE: consoleAt },
     stdio: ['ignore', 'pipe', 'inherit'],
   });
   const lines = [];
@@ -114,6 +115,13 @@ export async function startBrowser() {
 // The Telnet port the working directory's osvbpref.dat names (bytes 28-29).
 export function telnetPort() {
   return readWorkFile('osvbpref.dat').readUInt16LE(28);
+}
+
+// A TCP port nobody listens on right now.
+export function freePort() {
+  return new Promise((resolve) => {
+    const s = createServer().listen(0, '127.0.0.1', () => { const { port } = s.address(); s.close(() => resolve(port)); });
+  });
 }
 
 // A Telnet caller. Negotiation is ignored: the server needs only the bytes typed.

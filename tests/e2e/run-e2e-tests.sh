@@ -39,7 +39,8 @@ trap 'rm -rf "$work"' EXIT
 # A Telnet port nobody listens on right now.
 port=$(node -e 'const s = require("net").createServer().listen(0, "127.0.0.1", () => { console.log(s.address().port); s.close(); });')
 # The sample working directory of a first run: osvbpref.dat (3888 bytes, the defaults with
-# this port), three areas, rules.txt; and the plug-ins to install from the console.
+# this port), three areas, rules.txt; the plug-ins come after it, so that the test installs
+# them from the console.
 (cd "$work" && "$build/bin/ovhost-firstrun" "$port" >/dev/null)
 cp "$build/bin/jotbox.so" "$build/bin/ttypick.so" "$build/bin/pagepeek.so" "$work/"
 
@@ -52,3 +53,6 @@ cd "$here"
 node --test --test-concurrency=1 e2e.test.mjs
 # The caller page next, in the working directory the first run left (plug-ins on the root area).
 node --test --test-concurrency=1 web_caller.test.mjs
+# A first run with the plug-ins beside it, in a directory of its own: the board ready for its
+# first caller, a restart, and a Telnet port held by someone else.
+node --test --test-concurrency=1 first_run.test.mjs

@@ -21,6 +21,13 @@ export function renderSplash(state) {
   splashView.style.top = Math.max(0, (desktop.clientHeight - splashView.offsetHeight) / 2) + 'px';
 }
 
+// The board's name: the top item of the main window's tree (the root area's title).
+function boardName(main) {
+  const controls = main && Array.isArray(main.controls) ? main.controls : [];
+  const tree = controls.find((c) => str(c.kind).toLowerCase() === 'treeview' && Array.isArray(c.nodes) && c.nodes.length);
+  return tree ? str(tree.nodes[0].text) : '';
+}
+
 let trayLevel = null;
 let trayBig = null;
 export function renderTray(state, onlyTray) {
@@ -39,7 +46,9 @@ export function renderTray(state, onlyTray) {
     if (trayBig) trayBig.querySelector('.pic').replaceChildren(meterSvg(level));
   }
   const main = windowsOf(state).find((w) => w.menu);
-  document.title = present && tip ? tip : main ? str(main.title) : 'Ossivane BBS';
+  const board = boardName(main);
+  // The board first, so that tabs of several boards tell apart; the load after it.
+  document.title = present && tip ? (board ? `${board} - ${tip}` : tip) : main ? str(main.title) : 'Ossivane BBS';
   if (onlyTray && present) {
     if (!trayBig) {
       trayBig = el('div');
