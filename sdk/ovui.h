@@ -58,6 +58,7 @@ extern "C" {
 
 #define MB_OK 0x00
 #define MB_OKCANCEL 0x01
+#define MB_YESNOCANCEL 0x03
 #define MB_YESNO 0x04
 #define MB_ICONERROR 0x10
 #define MB_ICONQUESTION 0x20

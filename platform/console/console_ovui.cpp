@@ -34,6 +34,7 @@ bool applyInput(const ConsoleInput& ev) {
     if (t == "openFileChoose") return ovuiOpenFileChoose(w, ev.text);
     if (t == "openFileCancel") return ovuiOpenFileCancel(w);
     if (t == "editorSave") return ovuiEditorSave(w, ev.text);
+    if (t == "editorText") return ovuiEditorText(w, ev.text);
     if (t == "editorClose") return ovuiEditorClose(w);
     return false;
 }

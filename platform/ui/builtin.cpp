@@ -32,6 +32,8 @@ bool hasButton(UINT type, int id) {
         return id == IDOK || id == IDCANCEL;
     case MB_YESNO:
         return id == IDYES || id == IDNO;
+    case MB_YESNOCANCEL:
+        return id == IDYES || id == IDNO || id == IDCANCEL;
     default:
         return id == IDOK;
     }
@@ -294,34 +296,62 @@ bool replaceFileText(const std::string& file, const std::string& text) {
     return true;
 }
 
+// Writes the editor's text to its file; false (with the error shown) when it could not.
+bool saveEditor(HWND dlg) {
+    std::string file, text;
+    {
+        Guard g;
+        Window* w = findWindow(dlg);
+        Control* c = findItem(dlg, kEditorText);
+        if (!w || !c) return false;
+        file = w->editor.file;
+        text = withCrLf(c->text);
+    }
+    bool ok = replaceFileText(file, text);
+    Guard g;
+    if (Window* w = findWindow(dlg)) {
+        if (ok) {
+            w->editor.saved = text;
+            if (Control* c = findItem(dlg, kEditorText); c && withCrLf(c->text) == text)
+                c->text = text; // shown as saved
+        }
+        w->editor.error = ok ? "" : "Cannot save " + file + ".";
+        touch();
+    }
+    return ok;
+}
+
+// Unsaved text is asked about before the window goes: Yes saves (a failed save keeps the
+// window), No throws the text away, Cancel keeps editing.
+void closeEditor(HWND dlg) {
+    std::string name;
+    bool dirty = false;
+    {
+        Guard g;
+        Window* w = findWindow(dlg);
+        Control* c = findItem(dlg, kEditorText);
+        if (!w || !c) return;
+        dirty = withCrLf(c->text) != withCrLf(w->editor.saved);
+        name = fs::path(w->editor.file).filename().string();
+    }
+    if (dirty) {
+        std::string question = "Save the changes to " + name + "?";
+        int answer =
+            ovMessageBox(dlg, question.c_str(), "Notepad", MB_YESNOCANCEL | MB_ICONWARNING);
+        if (answer != IDYES && answer != IDNO) return;
+        if (answer == IDYES && !saveEditor(dlg)) return;
+    }
+    ovDestroyWindow(dlg);
+}
+
 INT_PTR editorProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM) {
     if (msg == WM_INITDIALOG) return TRUE;
     if (msg != WM_COMMAND) return FALSE;
     int id = LOWORD(wParam);
-    if (id == IDCANCEL) {
-        ovDestroyWindow(dlg);
-    } else if (id == kEditorSave) {
-        std::string file, text;
-        {
-            Guard g;
-            Window* w = findWindow(dlg);
-            Control* c = findItem(dlg, kEditorText);
-            if (!w || !c) return TRUE;
-            file = w->editor.file;
-            text = withCrLf(c->text);
-        }
-        bool ok = replaceFileText(file, text);
-        Guard g;
-        if (Window* w = findWindow(dlg)) {
-            if (ok) {
-                w->editor.saved = text;
-                if (Control* c = findItem(dlg, kEditorText); c && withCrLf(c->text) == text)
-                    c->text = text; // shown as saved
-            }
-            w->editor.error = ok ? "" : "Cannot save " + file + ".";
-            touch();
-        }
-    }
+    if (id == IDCANCEL)
+        closeEditor(dlg);
+    else if (id == kEditorSave)
+        (void)saveEditor(dlg);
     return TRUE;
 }
 
@@ -359,6 +389,9 @@ OVUI_API int ovMessageBox(HWND owner, const char* text, const char* caption, UIN
         break;
     case MB_YESNO:
         buttons = {{IDYES, "&Yes"}, {IDNO, "&No"}};
+        break;
+    case MB_YESNOCANCEL:
+        buttons = {{IDYES, "&Yes"}, {IDNO, "&No"}, {IDCANCEL, "Cancel"}};
         break;
     default:
         buttons = {{IDOK, "OK"}};

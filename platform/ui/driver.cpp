@@ -401,6 +401,13 @@ bool ovuiEditorSave(HWND w, const std::string& text) {
         return true;
     });
 }
+bool ovuiEditorText(HWND w, const std::string& text) {
+    return queueInput([=] {
+        if (!ofKind(w, WindowKind::Editor)) return false;
+        ovSetDlgItemText(w, kEditorText, text.c_str());
+        return true;
+    });
+}
 bool ovuiEditorClose(HWND w) {
     return queueInput([=] {
         if (!ofKind(w, WindowKind::Editor)) return false;

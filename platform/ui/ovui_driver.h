@@ -58,6 +58,9 @@ OVUI_CXX_API bool ovuiOpenFileBrowse(HWND window, const std::string& dir);
 OVUI_CXX_API bool ovuiOpenFileChoose(HWND window, const std::string& name);
 OVUI_CXX_API bool ovuiOpenFileCancel(HWND window);
 OVUI_CXX_API bool ovuiEditorSave(HWND window, const std::string& text);
+// The editor's text as the sysop has it so far, unsaved (sent before a close, so that the close
+// can ask about it).
+OVUI_CXX_API bool ovuiEditorText(HWND window, const std::string& text);
 OVUI_CXX_API bool ovuiEditorClose(HWND window);
 // How many queued inputs were ignored so far.
 OVUI_CXX_API uint64_t ovuiIgnoredInputCount();

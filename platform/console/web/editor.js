@@ -16,10 +16,15 @@ export function makeEditor(view) {
     view.dirty = false;
     post({ type: 'editorSave', window: view.id, text: view.area.value });
   });
-  view.close.addEventListener('click', () => post({ type: 'editorClose', window: view.id }));
+  view.close.addEventListener('click', () => closeEditor(view));
   view.area.addEventListener('keydown', (e) => {
     if (e.key === 's' && e.ctrlKey) { e.preventDefault(); view.save.click(); }
   });
+}
+// The text typed so far goes first, so the server can ask about unsaved changes.
+export function closeEditor(view) {
+  if (view.dirty) post({ type: 'editorText', window: view.id, text: view.area.value });
+  post({ type: 'editorClose', window: view.id });
 }
 export function updateEditor(view, w) {
   const ed = w.editor || w;

@@ -2,7 +2,7 @@
 import { connected } from './connection.js';
 import { updateDialog } from './controls.js';
 import { DS, el, flagsOf, setText, str, svg, toggle } from './dom.js';
-import { makeEditor, updateEditor } from './editor.js';
+import { closeEditor, makeEditor, updateEditor } from './editor.js';
 import { post } from './input.js';
 import { altMnemonic, menuKey, openMenu } from './menus.js';
 import { answerCancel, makeMessageBox, updateMessageBox } from './messagebox.js';
@@ -29,7 +29,10 @@ export function makeView(id, kind) {
   root.appendChild(bar);
   const view = { id, kind, root, bar, title, icon, minBtn, closeBtn, controls: new Map() };
   minBtn.addEventListener('click', () => post({ type: 'minimize', window: id }));
-  closeBtn.addEventListener('click', () => post({ type: 'closeBox', window: id }));
+  closeBtn.addEventListener('click', () => {
+    if (kind === 'editor') closeEditor(view);
+    else post({ type: 'closeBox', window: id });
+  });
   makeDraggable(view);
   root.addEventListener('keydown', (e) => onWindowKey(view, e));
   if (kind === 'messagebox') makeMessageBox(view);
@@ -117,6 +120,7 @@ export function onWindowKey(view, e) {
     if (view.kind === 'dialog') post({ type: 'key', window: view.id, text: 'escape' });
   } else if (e.key === 'F4' && e.altKey) {
     e.preventDefault();
-    post({ type: 'closeBox', window: view.id });
+    if (view.kind === 'editor') closeEditor(view);
+    else post({ type: 'closeBox', window: view.id });
   }
 }

@@ -160,6 +160,50 @@ TEST_F(Builtin, NotepadOpensAnEditorThatSavesAndCloses) {
     EXPECT_FALSE(ovIsWindow(ed));
 }
 
+TEST_F(Builtin, ClosingAnEditorWithUnsavedTextAsksSaveDiscardOrCancel) {
+    ovtest::writeFile("rules.txt", "old\r\n");
+    // Answers the close question with `answer` and reports the box's buttons.
+    auto closeAnswering = [](HWND ed, int answer) {
+        std::vector<std::string> buttons;
+        std::atomic<bool> answered{false};
+        std::thread answerer([&] {
+            ASSERT_TRUE(ovuiWaitFor(
+                [] { return ovuiTopModal() == ovuiFindWindowByTemplate(OVUI_TEMPLATE_MESSAGEBOX); },
+                10000));
+            auto j = windowJson(ovuiTopModal());
+            EXPECT_EQ(j["messageBox"]["text"], "Save the changes to rules.txt?");
+            for (auto& b : j["messageBox"]["buttons"])
+                buttons.push_back(b["text"]);
+            ovuiMessageBoxAnswer(ovuiTopModal(), answer);
+            answered = true;
+        });
+        ovuiEditorClose(ed);
+        ovuiPumpUntil([&] { return answered.load() && ovuiModalDepth() == 0; }, 10000);
+        answerer.join();
+        ovuiPumpUntilIdle();
+        return buttons;
+    };
+    ASSERT_TRUE(ovStartProcess("notepad rules.txt", workDir.path().c_str()));
+    ovuiPumpUntilIdle();
+    HWND ed = ovuiFindWindowByTemplate(OVUI_TEMPLATE_EDITOR);
+    ASSERT_NE(ed, nullptr);
+    ovuiEditorText(ed, "new\n");
+    EXPECT_EQ(closeAnswering(ed, IDCANCEL), (std::vector<std::string>{"&Yes", "&No", "Cancel"}));
+    ASSERT_TRUE(ovIsWindow(ed));
+    EXPECT_EQ(windowJson(ed)["editor"]["text"], "new\n");
+    (void)closeAnswering(ed, IDYES);
+    EXPECT_FALSE(ovIsWindow(ed));
+    EXPECT_EQ(ovtest::readFile("rules.txt"), "new\r\n");
+
+    ASSERT_TRUE(ovStartProcess("notepad rules.txt", workDir.path().c_str()));
+    ovuiPumpUntilIdle();
+    ed = ovuiFindWindowByTemplate(OVUI_TEMPLATE_EDITOR);
+    ovuiEditorText(ed, "thrown away");
+    (void)closeAnswering(ed, IDNO);
+    EXPECT_FALSE(ovIsWindow(ed));
+    EXPECT_EQ(ovtest::readFile("rules.txt"), "new\r\n");
+}
+
 TEST_F(Builtin, TrayIconStateDoubleClickAndTaskbarCreated) {
     HWND dlg = ovCreateDialog(&kDemo, nullptr, demoProc, 0);
     const UINT tooltray = ovRegisterWindowMessage("WM_TOOLTRAY");
