@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <memory>
 #include <new>
 
@@ -172,6 +173,34 @@ bool deleteArea(uint32_t id) {
     if (!putArea(parent.id, parent)) return false;
     (void)putArea(id, blankArea(id)); // the unlink is saved; a later save writes the blank
     return true;
+}
+
+bool removePluginEntries(uint32_t pluginId) {
+    std::lock_guard<std::recursive_mutex> hold(areaMutex);
+    bool changed = false;
+    for (AreaRecord* area : areaTable) {
+        if (!area) continue;
+        uint16_t kept = 0;
+        for (uint16_t i = 0; i < area->extensionCount; ++i) {
+            if (area->extensionPluginIds[i] == pluginId) continue;
+            if (kept != i) {
+                area->extensionPluginIds[kept] = area->extensionPluginIds[i];
+                std::copy(std::begin(area->extensionNames[i]), std::end(area->extensionNames[i]),
+                          area->extensionNames[kept]);
+                std::copy(std::begin(area->extensionArgs[i]), std::end(area->extensionArgs[i]),
+                          area->extensionArgs[kept]);
+            }
+            ++kept;
+        }
+        for (uint16_t i = kept; i < area->extensionCount; ++i) {
+            area->extensionPluginIds[i] = 0;
+            std::fill(std::begin(area->extensionNames[i]), std::end(area->extensionNames[i]), '\0');
+            std::fill(std::begin(area->extensionArgs[i]), std::end(area->extensionArgs[i]), '\0');
+        }
+        changed = changed || kept != area->extensionCount;
+        area->extensionCount = kept;
+    }
+    return !changed || saveAreaTree();
 }
 
 bool saveAreaTree() {

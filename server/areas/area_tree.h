@@ -45,6 +45,9 @@ void decodeAreaRecord(const uint8_t in[AreaRecordSize], AreaRecord& rec);
 [[nodiscard]] bool addSubArea(uint32_t parentId, AreaRecord& out);
 // Unlinks an area from its parent and blanks its slot, which is never handed out again.
 [[nodiscard]] bool deleteArea(uint32_t id);
+// Takes plug-in `pluginId`'s entries out of every area and saves the tree once; false when the
+// save failed (the entries are then gone in memory only).
+[[nodiscard]] bool removePluginEntries(uint32_t pluginId);
 [[nodiscard]] bool saveAreaTree();
 void freeAreaTree();
 

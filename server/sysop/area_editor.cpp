@@ -35,6 +35,17 @@ struct TreeItemMap {
     ~TreeItemMap() { destroyIdMap(map); }
 } areaTreeItems;
 
+// What the window showed of the area when it was loaded or saved, to tell unsaved edits.
+struct ShownArea {
+    std::string min, max, title;
+    std::vector<uint32_t> pluginIds;
+    std::vector<std::string> names, args;
+    bool operator==(const ShownArea&) const = default;
+};
+ShownArea loadedArea;
+// Set while the tree goes back to the area whose edits the sysop kept.
+bool keepingEdits = false;
+
 // The values carried into and out of dialog 122.
 char dialogName[32];
 char dialogArgs[64];
@@ -122,6 +133,47 @@ void setNumber(int control, uint32_t value) {
     ovSetDlgItemText(window(), control, text);
 }
 
+std::string itemText(int control) {
+    char text[256] = {};
+    ovGetDlgItemText(window(), control, text, sizeof text);
+    return text;
+}
+
+ShownArea shownArea() {
+    ShownArea shown{
+        itemText(IdcAreaMinAccess), itemText(IdcAreaMaxAccess), itemText(IdcAreaTitle), {}, {}, {}};
+    int count = ovListGetCount(window(), IdcExtensionList);
+    for (int p = 0; p < count && p < int(MaxAreaExtensions); ++p) {
+        shown.pluginIds.push_back(uint32_t(ovListGetItemData(window(), IdcExtensionList, p)));
+        shown.names.emplace_back(editedExtensionNames[p]);
+        shown.args.emplace_back(editedExtensionArgs[p]);
+    }
+    return shown;
+}
+
+// The list's text for an instance: its display name, then its plug-in's name (or that the
+// plug-in is gone) when that differs, so two instances of one plug-in are told apart.
+std::string extensionLabel(uint32_t pluginId, const char* displayName) {
+    bool sessionCapable = false;
+    char plugin[256];
+    if (!getPluginInfo(pluginId, sessionCapable, plugin))
+        return std::string(*displayName ? displayName : "Plug-in") + " (missing)";
+    if (!*displayName || std::strcmp(displayName, plugin) == 0) return plugin;
+    return std::string(displayName) + " (" + plugin + ")";
+}
+
+void relabelExtension(int p) {
+    HWND w = window();
+    LPARAM data = ovListGetItemData(w, IdcExtensionList, p);
+    bool selected = ovListGetCurSel(w, IdcExtensionList) == p;
+    ovListDeleteString(w, IdcExtensionList, p);
+    int at = ovListInsertString(w, IdcExtensionList, p,
+                                extensionLabel(uint32_t(data), editedExtensionNames[p]).c_str());
+    if (at < 0) return;
+    ovListSetItemData(w, IdcExtensionList, at, data);
+    if (selected) ovListSetCurSel(w, IdcExtensionList, at);
+}
+
 HTREEITEM insertTreeItem(const AreaRecord& area) {
     HTREEITEM parent = area.id == 0 ? 0 : HTREEITEM(idMapGet(areaTreeItems.map, area.parentId));
     HTREEITEM item = ovTreeInsertItem(window(), IdcAreaTree, parent, area.title, LPARAM(area.id));
@@ -164,6 +216,8 @@ void resetAreaEditor() {
     destroyIdMap(areaTreeItems.map);
     areaTreeItems.map = createIdMap(0);
     currentAreaId = NoArea;
+    loadedArea = ShownArea{};
+    keepingEdits = false;
     std::memset(editedExtensionNames, 0, sizeof editedExtensionNames);
     std::memset(editedExtensionArgs, 0, sizeof editedExtensionArgs);
 }
@@ -187,7 +241,9 @@ void populateAreaTree(uint32_t id) {
     }
 }
 
-void showSelectedArea() {
+namespace {
+
+void loadSelectedArea() {
     HTREEITEM item;
     uint32_t id;
     if (!selectedArea(item, id)) return;
@@ -195,7 +251,10 @@ void showSelectedArea() {
     HWND w = window();
     ovEnableDlgItem(w, IdcDeleteArea, id != 0);
     AreaRecord area;
-    if (!getArea(id, area)) return;
+    if (!getArea(id, area)) {
+        loadedArea = shownArea();
+        return;
+    }
     char text[16];
     std::snprintf(text, sizeof text, "%08x", id);
     ovSetDlgItemText(w, IdcAreaId, text);
@@ -208,24 +267,24 @@ void showSelectedArea() {
     uint16_t count =
         area.extensionCount < MaxAreaExtensions ? area.extensionCount : MaxAreaExtensions;
     for (int i = 0; i < count; ++i) {
-        bool sessionCapable = false;
-        char name[256];
-        // An extension whose plug-in is gone is left out, and so dropped at the next save.
-        if (!getPluginInfo(area.extensionPluginIds[i], sessionCapable, name)) continue;
-        int p = addExtensionEntry(name, area.extensionPluginIds[i]);
+        // An entry whose plug-in is gone stays listed, marked, so that the sysop can remove it.
+        int p = addExtensionEntry(
+            extensionLabel(area.extensionPluginIds[i], area.extensionNames[i]).c_str(),
+            area.extensionPluginIds[i]);
         if (p < 0 || p >= int(MaxAreaExtensions)) continue;
         copyText(editedExtensionNames[p], sizeof editedExtensionNames[p], area.extensionNames[i]);
         copyText(editedExtensionArgs[p], sizeof editedExtensionArgs[p], area.extensionArgs[i]);
     }
+    loadedArea = shownArea();
 }
 
-void saveSelectedArea() {
-    HTREEITEM item;
-    uint32_t id;
+// Saves the window's fields into area `id`; false when a field was refused or the save failed,
+// the edits then staying in the window.
+bool saveArea(uint32_t id, HTREEITEM item) {
     AreaRecord area;
-    if (!selectedArea(item, id) || !getArea(id, area)) return;
+    if (!getArea(id, area)) return false;
     HWND w = window();
-    if (!accessRange(area.minAccess, area.maxAccess)) return; // nothing saved, the edits stay
+    if (!accessRange(area.minAccess, area.maxAccess)) return false;
     std::memset(area.title, 0, sizeof area.title);
     ovGetDlgItemText(w, IdcAreaTitle, area.title, 31); // 30 characters
     int count = ovListGetCount(w, IdcExtensionList);
@@ -241,8 +300,50 @@ void saveSelectedArea() {
             copyText(area.extensionArgs[k], sizeof area.extensionArgs[k], editedExtensionArgs[k]);
         }
     }
-    (void)putArea(id, area); // a failed save keeps the previous file; the window keeps the edits
+    if (!putArea(id, area)) return false; // the previous file stays; so do the edits
     ovTreeSetItemText(w, IdcAreaTree, item, area.title);
+    loadedArea = shownArea();
+    return true;
+}
+
+// Back to the area whose edits stay, without asking again.
+void keepShownArea() {
+    HTREEITEM item = HTREEITEM(idMapGet(areaTreeItems.map, currentAreaId));
+    if (item == 0) return;
+    keepingEdits = true;
+    ovTreeSelectItem(window(), IdcAreaTree, item);
+    keepingEdits = false;
+}
+
+} // namespace
+
+void showSelectedArea() {
+    if (keepingEdits) return;
+    HTREEITEM item;
+    uint32_t id;
+    if (!selectedArea(item, id)) return;
+    if (currentAreaId != NoArea && id != currentAreaId && areaHasUnsavedEdits()) {
+        int answer = ovMessageBox(window(), "Save the changes to this area?", ProductName,
+                                  MB_YESNOCANCEL | MB_ICONWARNING);
+        HTREEITEM shown = HTREEITEM(idMapGet(areaTreeItems.map, currentAreaId));
+        bool stay = answer != IDYES && answer != IDNO;
+        if (answer == IDYES && (shown == 0 || !saveArea(currentAreaId, shown))) stay = true;
+        if (stay) {
+            keepShownArea();
+            return;
+        }
+    }
+    loadSelectedArea();
+}
+
+bool areaHasUnsavedEdits() {
+    return currentAreaId != NoArea && !(shownArea() == loadedArea);
+}
+
+void saveSelectedArea() {
+    HTREEITEM item;
+    uint32_t id;
+    if (selectedArea(item, id)) (void)saveArea(id, item);
 }
 
 void newSubArea() {
@@ -258,12 +359,23 @@ void deleteSelectedArea() {
     HTREEITEM item;
     uint32_t id;
     AreaRecord area;
-    if (!selectedArea(item, id) || !getArea(id, area) || !deleteArea(id)) return;
+    if (!selectedArea(item, id) || !getArea(id, area)) return;
     std::vector<uint32_t> ids;
     collectSubtreeIds(item, ids);
+    char question[160];
+    size_t below = ids.size() - 1;
+    if (below == 0)
+        std::snprintf(question, sizeof question, "Delete the area \"%s\"?", area.title);
+    else
+        std::snprintf(question, sizeof question, "Delete the area \"%s\" and its %zu %s?",
+                      area.title, below, below == 1 ? "sub-area" : "sub-areas");
+    if (ovMessageBox(window(), question, ProductName, MB_YESNO | MB_ICONWARNING) != IDYES) return;
+    if (!deleteArea(id)) return;
     for (uint32_t shown : ids)
         idMapRemove(areaTreeItems.map, shown);
-    // The tree moves the selection to a neighbour and reports it, which shows that area.
+    // Its edits go with it. The tree moves the selection to a neighbour and reports it, which
+    // shows that area.
+    currentAreaId = NoArea;
     ovTreeDeleteItem(window(), IdcAreaTree, item);
 }
 
@@ -284,10 +396,10 @@ void addSelectedPluginToArea() {
     (void)addExtensionEntry(name, uint32_t(data));
 }
 
-void removeSelectedExtension() {
+namespace {
+
+void removeExtensionAt(int p) {
     HWND w = window();
-    int p = ovListGetCurSel(w, IdcExtensionList);
-    if (p < 0) return;
     ovListDeleteString(w, IdcExtensionList, p);
     for (int k = p; k + 1 < int(MaxAreaExtensions); ++k) {
         std::memcpy(editedExtensionNames[k], editedExtensionNames[k + 1], 32);
@@ -304,6 +416,61 @@ void removeSelectedExtension() {
     }
 }
 
+} // namespace
+
+void removeSelectedExtension() {
+    int p = ovListGetCurSel(window(), IdcExtensionList);
+    if (p >= 0) removeExtensionAt(p);
+}
+
+std::vector<std::string> areasUsingPlugin(uint32_t pluginId) {
+    std::vector<std::string> titles;
+    std::vector<bool> visited(MaxAreas, false);
+    std::vector<uint32_t> pending{0};
+    while (!pending.empty()) {
+        uint32_t id = pending.back();
+        pending.pop_back();
+        AreaRecord area;
+        if (id >= MaxAreas || visited[id] || !getArea(id, area)) continue;
+        visited[id] = true;
+        uint16_t count =
+            area.extensionCount < MaxAreaExtensions ? area.extensionCount : MaxAreaExtensions;
+        for (uint16_t i = 0; i < count; ++i) {
+            if (area.extensionPluginIds[i] != pluginId) continue;
+            titles.emplace_back(area.title);
+            break;
+        }
+        uint16_t children = area.childCount < MaxAreaChildren ? area.childCount : MaxAreaChildren;
+        for (int i = children - 1; i >= 0; --i)
+            pending.push_back(area.childIds[i]);
+    }
+    return titles;
+}
+
+void showPluginGone(uint32_t pluginId, bool detached) {
+    if (currentAreaId == NoArea) return;
+    HWND w = window();
+    if (detached && !areaHasUnsavedEdits()) {
+        loadSelectedArea();
+        return;
+    }
+    for (int p = ovListGetCount(w, IdcExtensionList) - 1; p >= 0; --p) {
+        if (uint32_t(ovListGetItemData(w, IdcExtensionList, p)) != pluginId) continue;
+        if (detached)
+            removeExtensionAt(p);
+        else
+            relabelExtension(p);
+    }
+    if (!detached) return;
+    // The stored area lost them too: the edits that stay are the sysop's own.
+    for (size_t k = loadedArea.pluginIds.size(); k-- > 0;) {
+        if (loadedArea.pluginIds[k] != pluginId) continue;
+        loadedArea.pluginIds.erase(loadedArea.pluginIds.begin() + long(k));
+        loadedArea.names.erase(loadedArea.names.begin() + long(k));
+        loadedArea.args.erase(loadedArea.args.begin() + long(k));
+    }
+}
+
 void editSelectedExtension() {
     int p = ovListGetCurSel(window(), IdcExtensionList);
     if (p < 0 || p >= int(MaxAreaExtensions)) return;
@@ -312,6 +479,7 @@ void editSelectedExtension() {
     if (ovDialogBox(&extensionTemplate, window(), extensionDialogProc, 0) != 1) return;
     copyText(editedExtensionNames[p], sizeof editedExtensionNames[p], dialogName);
     copyText(editedExtensionArgs[p], sizeof editedExtensionArgs[p], dialogArgs);
+    relabelExtension(p);
 }
 
 bool editAreaDescription(uint32_t id, HWND owner) {

@@ -1,7 +1,9 @@
 #include "server/sysop/connections_dialog.h"
 
 #include <iterator>
+#include <string>
 
+#include "server/base/product.h"
 #include "server/connections/connection.h"
 #include "server/sessions/session_list.h"
 #include "server/sysop/app_state.h"
@@ -52,12 +54,21 @@ void fill(HWND dlg, const Images& images) {
     });
 }
 
+// After the sysop confirms it, naming the caller as the row shows them.
 void dropSelected(HWND dlg) {
     int row = ovListViewGetSelected(dlg, IdcConnectionList);
-    if (row >= 0) {
-        LPARAM id = ovListViewGetItemData(dlg, IdcConnectionList, row);
-        if (id >= 0) (void)disconnectSession(static_cast<uint32_t>(id));
-    }
+    if (row < 0) return;
+    LPARAM id = ovListViewGetItemData(dlg, IdcConnectionList, row);
+    if (id < 0) return;
+    char login[64] = {}, description[256] = {};
+    ovListViewGetItemText(dlg, IdcConnectionList, row, 2, login, sizeof login);
+    ovListViewGetItemText(dlg, IdcConnectionList, row, 3, description, sizeof description);
+    std::string question = login[0] ? std::string("Disconnect ") + login + "?"
+                                    : std::string("Disconnect this caller?");
+    if (description[0]) question += std::string("\n") + description;
+    if (ovMessageBox(dlg, question.c_str(), ProductName, MB_YESNO | MB_ICONWARNING) != IDYES)
+        return;
+    (void)disconnectSession(static_cast<uint32_t>(id));
 }
 
 INT_PTR connectionsProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM) {

@@ -1,12 +1,16 @@
 #include "server/sysop/plugin_dialogs.h"
 
+#include "server/areas/area_tree.h"
+#include "server/base/product.h"
 #include "server/plugins/plugin_registry.h"
 #include "server/sysop/app_state.h"
+#include "server/sysop/area_editor.h"
 #include "server/sysop/main_window_resources.h"
 #include "server/sysop/ui_thread.h"
 
 #include <new>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -95,11 +99,32 @@ void installPluginFromDialog() {
 
 void uninstallSelectedPlugin() {
     uint32_t id;
-    if (!selectedPlugin(id)) return;
-    if (uninstallPlugin(id))
-        refreshPluginButtons(); // listRemovePlugin has removed the entry
-    else
+    bool sessionCapable = false;
+    char name[256];
+    if (!selectedPlugin(id) || !getPluginInfo(id, sessionCapable, name)) return;
+    std::vector<std::string> areas = areasUsingPlugin(id);
+    std::string question = std::string("Uninstall the plug-in \"") + name + "\"?";
+    UINT buttons = MB_YESNO;
+    if (!areas.empty()) {
+        // Yes takes its entries out of the areas too; No leaves them, shown as missing.
+        question += "\nIt is still used in: ";
+        for (size_t i = 0; i < areas.size(); ++i)
+            question += (i ? ", " : "") + areas[i];
+        question += ".\n\nYes: uninstall it and remove it from these areas.\nNo: uninstall it "
+                    "and leave its entries, marked as missing.\nCancel: keep it.";
+        buttons = MB_YESNOCANCEL;
+    }
+    int answer = ovMessageBox(window(), question.c_str(), ProductName, buttons | MB_ICONWARNING);
+    if (areas.empty() ? answer != IDYES : answer != IDYES && answer != IDNO) return;
+    if (!uninstallPlugin(id)) {
         showFailure(UninstallFailedText);
+        return;
+    }
+    refreshPluginButtons(); // listRemovePlugin has removed the entry
+    bool detach = !areas.empty() && answer == IDYES;
+    if (detach && !removePluginEntries(id))
+        showFailure("The plug-in's entries could not be removed from the area file.");
+    showPluginGone(id, detach);
 }
 
 void configureSelectedPlugin() {

@@ -1,5 +1,6 @@
 #include "server/sysop/user_editor.h"
 
+#include "server/base/product.h"
 #include "server/base/time_text.h"
 #include "server/sysop/app_state.h"
 #include "server/sysop/main_window_resources.h"
@@ -63,6 +64,26 @@ HWND window() {
     return mainWindow.load();
 }
 
+// The user whose record the fields show, and the fields the editor saves as they were shown.
+struct ShownUser {
+    std::string password, access, realName;
+    bool utf8 = false;
+    bool operator==(const ShownUser&) const = default;
+};
+std::string currentUser;
+ShownUser loadedUser;
+
+std::string fieldText(int id) {
+    char text[256] = {};
+    ovGetDlgItemText(window(), id, text, sizeof text);
+    return text;
+}
+
+ShownUser shownUser() {
+    return {fieldText(IdcUserPassword), fieldText(IdcUserAccess), fieldText(IdcUserRealName),
+            ovIsDlgButtonChecked(window(), IdcUserUtf8) == BST_CHECKED};
+}
+
 // The selected entry's name, cut to 31 characters; false without a selection.
 bool selectedName(char name[32]) {
     int sel = ovListGetCurSel(window(), IdcUserList);
@@ -102,14 +123,19 @@ const ListSink userListSink{
 } // namespace
 
 void initUserEditor() {
+    currentUser.clear();
+    loadedUser = ShownUser{};
     setUserListSink(&userListSink);
 }
 
-void showSelectedUser() {
+namespace {
+
+void loadSelectedUser() {
     HWND w = window();
     char name[32];
     UserRecord rec;
     if (selectedName(name) && findUser(rec, name)) {
+        currentUser = name;
         ovSetDlgItemText(w, IdcUserLogin, rec.loginName);
         // Write-only: the box never holds the stored password (nothing for the console to show).
         ovSetDlgItemText(w, IdcUserPassword, "");
@@ -122,23 +148,27 @@ void showSelectedUser() {
         ovCheckDlgButton(w, IdcUserUtf8,
                          (rec.userFlags & Utf8TerminalFlag) ? BST_CHECKED : BST_UNCHECKED);
         ovEnableDlgItem(w, IdcDeleteUser, TRUE);
+        loadedUser = shownUser();
         return;
     }
+    currentUser.clear();
     for (int id : {IdcUserLogin, IdcUserPassword, IdcUserAccess, IdcUserRealName, IdcUserFirstLogin,
                    IdcUserLastLogin, IdcUserUploadKb, IdcUserDownloadKb})
         ovSetDlgItemText(w, id, "");
     ovCheckDlgButton(w, IdcUserUtf8, BST_UNCHECKED);
     ovEnableDlgItem(w, IdcDeleteUser, FALSE);
+    loadedUser = shownUser();
 }
 
-void saveSelectedUser() {
-    char name[32];
+// Saves the fields into the record of `name`; false when a field was refused or the user is
+// gone, the fields then staying as typed.
+bool saveUser(const char* name) {
     UserRecord rec;
     // A fresh read keeps what sessions changed meanwhile in the fields not edited here.
-    if (!selectedName(name) || !findUser(rec, name)) return;
+    if (!findUser(rec, name)) return false;
     HWND w = window();
     uint32_t access = 0;
-    if (!numberField(w, IdcUserAccess, "Access", 0, 65535, access)) return; // nothing saved
+    if (!numberField(w, IdcUserAccess, "Access", 0, 65535, access)) return false; // nothing saved
     // An empty box keeps the password; anything typed replaces it whole.
     char password[sizeof rec.password] = {};
     ovGetDlgItemText(w, IdcUserPassword, password, 31);
@@ -151,14 +181,52 @@ void saveSelectedUser() {
         rec.userFlags = uint16_t(rec.userFlags | Utf8TerminalFlag);
     else
         rec.userFlags = uint16_t(rec.userFlags & ~Utf8TerminalFlag);
-    (void)updateUser(rec); // silent by design: the fields stay as typed
+    if (!updateUser(rec)) return false; // silent by design: the fields stay as typed
+    loadedUser = shownUser();
+    return true;
+}
+
+} // namespace
+
+void showSelectedUser() {
+    char name[32] = {};
+    bool selected = selectedName(name);
+    if (!currentUser.empty() && (!selected || currentUser != name) && userHasUnsavedEdits()) {
+        const std::string question = "Save the changes to the user " + currentUser + "?";
+        int answer =
+            ovMessageBox(window(), question.c_str(), ProductName, MB_YESNOCANCEL | MB_ICONWARNING);
+        bool stay = answer != IDYES && answer != IDNO;
+        if (answer == IDYES && !saveUser(currentUser.c_str())) stay = true;
+        if (stay) {
+            // The list goes back to the user whose edits stay (setting it reports nothing).
+            int index = ovListFindStringExact(window(), IdcUserList, -1, currentUser.c_str());
+            if (index >= 0) {
+                ovListSetCurSel(window(), IdcUserList, index);
+                return;
+            }
+        }
+    }
+    loadSelectedUser();
+}
+
+bool userHasUnsavedEdits() {
+    return !currentUser.empty() && !(shownUser() == loadedUser);
+}
+
+void saveSelectedUser() {
+    char name[32];
+    if (selectedName(name)) (void)saveUser(name);
 }
 
 void deleteSelectedUser() {
     char name[32];
     if (!selectedName(name)) return;
-    (void)deleteUser(name); // on success the list entry goes with it
-    showSelectedUser();
+    const std::string question = std::string("Delete the user ") + name + "?";
+    if (ovMessageBox(window(), question.c_str(), ProductName, MB_YESNO | MB_ICONWARNING) != IDYES)
+        return;
+    if (!deleteUser(name)) return; // on success the list entry goes with it
+    currentUser.clear();           // its edits go with it
+    loadSelectedUser();
 }
 
 void newUserFromEditor() {

@@ -273,21 +273,78 @@ TEST_F(AreaEditor, NewSubAreaIsInsertedSelectedAndFocused) {
     EXPECT_EQ(stored(a).childCount, 9);
 }
 
-TEST_F(AreaEditor, DeleteRemovesTheSubtreeAndShowsANeighbour) {
+TEST_F(AreaEditor, DeleteAsksNamingTheSubAreasThenRemovesTheSubtree) {
     uint32_t a = addArea(0, "Games");
     uint32_t b = addArea(0, "Files");
     uint32_t c = addArea(a, "Chess");
+    uint32_t d = addArea(c, "Openings");
     openMainWindow();
     showArea(a);
-    click(IdcDeleteArea);
+    const std::string question = "Delete the area \"Games\" and its 2 sub-areas?";
+    EXPECT_EQ(clickAnswering(IdcDeleteArea, IDNO), question);
+    EXPECT_NE(treeItemOf(d), 0u);
+    EXPECT_EQ(stored(0).childCount, 2);
+    EXPECT_EQ(clickAnswering(IdcDeleteArea, IDYES), question);
     EXPECT_EQ(treeItemOf(a), 0u);
     EXPECT_EQ(treeItemOf(c), 0u);
+    EXPECT_EQ(treeItemOf(d), 0u);
     EXPECT_EQ(stored(0).childCount, 1);
     EXPECT_EQ(stored(a).title[0], '\0'); // a blank record keeps the slot
     // The selection moved to the next sibling, which is shown.
     EXPECT_EQ(ovTreeGetSelection(main, IdcAreaTree), treeItemOf(b));
     EXPECT_EQ(text(IdcAreaTitle), "Files");
-    EXPECT_TRUE(messageBoxes().empty());
+    EXPECT_EQ(clickAnswering(IdcDeleteArea, IDYES), "Delete the area \"Files\"?");
+    EXPECT_EQ(messageBoxes().size(), 3u);
+}
+
+TEST_F(AreaEditor, UnsavedEditsAskBeforeAnotherAreaIsShown) {
+    uint32_t a = addArea(0, "Games");
+    uint32_t b = addArea(0, "Files");
+    openMainWindow();
+    showArea(a);
+    const std::string question = "Save the changes to this area?";
+    auto pick = [&](uint32_t id, int answer) {
+        HTREEITEM item = treeItemOf(id);
+        return answerBox([&] { return ovuiTreeSelect(main, IdcAreaTree, item); }, answer);
+    };
+    type(IdcAreaTitle, "Arcade");
+    // Cancel stays on the area with the edits.
+    EXPECT_EQ(pick(b, IDCANCEL), question);
+    EXPECT_EQ(ovTreeGetSelection(main, IdcAreaTree), treeItemOf(a));
+    EXPECT_EQ(text(IdcAreaTitle), "Arcade");
+    EXPECT_EQ(text(IdcAreaId), "00000001");
+    // Save with a refused number stays too.
+    type(IdcAreaMaxAccess, "99999");
+    HTREEITEM files = treeItemOf(b);
+    std::vector<std::string> texts(2);
+    ASSERT_TRUE(ovtest::answerModals([&] { EXPECT_TRUE(ovuiTreeSelect(main, IdcAreaTree, files)); },
+                                     {{OVUI_TEMPLATE_MESSAGEBOX,
+                                       [&](HWND box) {
+                                           texts[0] = windowJson(box)["messageBox"]["text"];
+                                           ovuiMessageBoxAnswer(box, IDYES);
+                                       }},
+                                      {OVUI_TEMPLATE_MESSAGEBOX, [&](HWND box) {
+                                           texts[1] = windowJson(box)["messageBox"]["text"];
+                                           ovuiMessageBoxAnswer(box, IDOK);
+                                       }}}));
+    EXPECT_EQ(texts,
+              (std::vector<std::string>{question, "Max. must be a number from 0 to 65535."}));
+    EXPECT_EQ(ovTreeGetSelection(main, IdcAreaTree), treeItemOf(a));
+    EXPECT_STREQ(stored(a).title, "Games");
+    // Save stores them, then shows the other area.
+    type(IdcAreaMaxAccess, "500");
+    EXPECT_EQ(pick(b, IDYES), question);
+    EXPECT_STREQ(stored(a).title, "Arcade");
+    EXPECT_EQ(stored(a).maxAccess, 500);
+    EXPECT_EQ(text(IdcAreaTitle), "Files");
+    // Discard throws them away.
+    type(IdcAreaTitle, "Not kept");
+    EXPECT_EQ(pick(a, IDNO), question);
+    EXPECT_EQ(text(IdcAreaTitle), "Arcade");
+    EXPECT_STREQ(stored(b).title, "Files");
+    // Without edits nothing is asked.
+    showArea(b);
+    EXPECT_EQ(messageBoxes().size(), 5u);
 }
 
 TEST_F(AreaEditor, DeletingAnAreaWhileCallersReadItIsSafe) {
@@ -307,7 +364,7 @@ TEST_F(AreaEditor, DeletingAnAreaWhileCallersReadItIsSafe) {
         }
     });
     ASSERT_TRUE(ovtest::waitUntil([&] { return reads.load() > 10; }));
-    click(IdcDeleteArea);
+    EXPECT_EQ(clickAnswering(IdcDeleteArea, IDYES), "Delete the area \"Games\"?");
     stop = true;
     caller.join();
     EXPECT_EQ(stored(a).title[0], '\0');
@@ -357,16 +414,17 @@ TEST_F(AreaEditor, AddedExtensionsAreSavedAndATenthIsNot) {
     EXPECT_EQ(ovuiFindWindowByTemplate(InstanceDialog), nullptr);
 }
 
-TEST_F(AreaEditor, ExtensionsOfUninstalledPluginsAreLeftOut) {
+TEST_F(AreaEditor, ExtensionsOfUninstalledPluginsShowAsMissingAndCanBeRemoved) {
     uint32_t a = addArea(0, "Games");
     openMainWindow();
     uint32_t pid = installRecorder();
     setExtensions(a, {{pid + 40, "Gone", "old"}, {pid, "Second", "two"}});
     showArea(a);
-    EXPECT_EQ(listTexts(IdcExtensionList), (std::vector<std::string>{"Recorder"}));
-    EXPECT_EQ(ovListGetItemData(main, IdcExtensionList, 0), LPARAM(pid));
+    EXPECT_EQ(listTexts(IdcExtensionList),
+              (std::vector<std::string>{"Gone (missing)", "Second (Recorder)"}));
+    EXPECT_EQ(ovListGetItemData(main, IdcExtensionList, 1), LPARAM(pid));
     std::string name, args;
-    editExtension(0, [&](HWND dlg) {
+    editExtension(1, [&](HWND dlg) {
         name = dialogText(dlg, NameEdit);
         args = dialogText(dlg, ArgsEdit);
         ovuiClick(dlg, IDCANCEL);
@@ -374,11 +432,50 @@ TEST_F(AreaEditor, ExtensionsOfUninstalledPluginsAreLeftOut) {
     EXPECT_EQ(name, "Second");
     EXPECT_EQ(args, "two");
     click(IdcSaveArea);
+    EXPECT_EQ(stored(a).extensionCount, 2); // kept until the sysop removes it
+    select(IdcExtensionList, 0);
+    click(IdcRemoveExtension);
+    click(IdcSaveArea);
     AreaRecord area = stored(a);
     EXPECT_EQ(area.extensionCount, 1);
     EXPECT_EQ(area.extensionPluginIds[0], pid);
     EXPECT_STREQ(area.extensionNames[0], "Second");
     EXPECT_STREQ(area.extensionArgs[0], "two");
+}
+
+TEST_F(AreaEditor, UninstallKeepingTheEntriesMarksThemMissing) {
+    uint32_t a = addArea(0, "Games");
+    uint32_t b = addArea(0, "Files");
+    openMainWindow();
+    uint32_t pid = installRecorder();
+    setExtensions(a, {{pid, "Read the rules", "rules.txt"}, {pid, "Recorder", ""}});
+    setExtensions(b, {{pid, "Memo", ""}});
+    showArea(a);
+    EXPECT_EQ(listTexts(IdcExtensionList),
+              (std::vector<std::string>{"Read the rules (Recorder)", "Recorder"}));
+    // A display name changed in the dialog shows at once.
+    editExtension(1, [&](HWND dlg) {
+        ovuiTypeText(dlg, NameEdit, "Second one");
+        ovuiClick(dlg, IDOK);
+    });
+    EXPECT_EQ(listTexts(IdcExtensionList),
+              (std::vector<std::string>{"Read the rules (Recorder)", "Second one (Recorder)"}));
+    EXPECT_EQ(listSelection(IdcExtensionList), 1);
+    click(IdcCancelArea);
+    choose(IdcPluginList, 0);
+    // Cancel keeps the plug-in; No uninstalls it and leaves the entries.
+    std::string question = clickAnswering(IdcUninstallPlugin, IDCANCEL);
+    EXPECT_EQ(question.substr(0, question.find("\n\n")),
+              "Uninstall the plug-in \"Recorder\"?\nIt is still used in: Games, Files.");
+    EXPECT_EQ(listTexts(IdcPluginList).size(), 1u);
+    EXPECT_EQ(clickAnswering(IdcUninstallPlugin, IDNO), question);
+    EXPECT_TRUE(listTexts(IdcPluginList).empty());
+    EXPECT_EQ(listTexts(IdcExtensionList),
+              (std::vector<std::string>{"Read the rules (missing)", "Recorder (missing)"}));
+    EXPECT_EQ(stored(a).extensionCount, 2);
+    EXPECT_EQ(stored(b).extensionCount, 1);
+    showArea(b);
+    EXPECT_EQ(listTexts(IdcExtensionList), (std::vector<std::string>{"Memo (missing)"}));
 }
 
 TEST_F(AreaEditor, RemovingTheSecondUseOfAPluginKeepsTheFirst) {
@@ -420,7 +517,7 @@ TEST_F(AreaEditor, CancelAfterAddingAndRemovingShowsTheStoredExtensions) {
     click(IdcRemoveExtension);
     EXPECT_EQ(listTexts(IdcExtensionList).size(), 1u);
     click(IdcCancelArea);
-    EXPECT_EQ(listTexts(IdcExtensionList), (std::vector<std::string>{"Recorder"}));
+    EXPECT_EQ(listTexts(IdcExtensionList), (std::vector<std::string>{"First (Recorder)"}));
     std::string name;
     editExtension(0, [&](HWND dlg) {
         name = dialogText(dlg, NameEdit);

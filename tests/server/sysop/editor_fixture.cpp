@@ -216,6 +216,28 @@ bool EditorTest::clickAndAnswer(int id, const std::vector<ovtest::ModalAnswer>& 
     return ovtest::answerModals([&] { EXPECT_TRUE(ovuiClick(main, id)); }, answers);
 }
 
+std::string EditorTest::answerBox(const std::function<bool()>& input, int answer) {
+    std::string text;
+    bool shown = ovtest::answerModal([&] { EXPECT_TRUE(input()); }, OVUI_TEMPLATE_MESSAGEBOX,
+                                     [&](HWND box) {
+                                         text = windowJson(box)["messageBox"]["text"];
+                                         ovuiMessageBoxAnswer(box, answer);
+                                     });
+    return shown ? text : std::string();
+}
+
+std::vector<std::string> EditorTest::clickAnswering(int id, const std::vector<int>& answers) {
+    std::vector<std::string> texts(answers.size());
+    std::vector<ovtest::ModalAnswer> steps;
+    for (size_t i = 0; i < answers.size(); ++i)
+        steps.push_back({OVUI_TEMPLATE_MESSAGEBOX, [&texts, &answers, i, this](HWND box) {
+                             texts[i] = windowJson(box)["messageBox"]["text"];
+                             ovuiMessageBoxAnswer(box, answers[i]);
+                         }});
+    EXPECT_TRUE(clickAndAnswer(id, steps));
+    return texts;
+}
+
 std::vector<std::pair<std::string, std::string>> EditorTest::messageBoxes() {
     std::vector<std::pair<std::string, std::string>> shown;
     for (const auto& box : boxLog->all())

@@ -46,6 +46,16 @@ protected:
     bool clickAndAnswer(int id, int templateId, const std::function<void(HWND)>& answer);
     bool clickAndAnswer(int id, const std::vector<ovtest::ModalAnswer>& answers);
 
+    // Queues `input` (ovuiClick, ovuiSelect, ovuiTreeSelect... on the main window) and answers
+    // the message box it shows with `answer` (IDYES, IDNO, IDCANCEL); the box's text, or ""
+    // when none came.
+    std::string answerBox(const std::function<bool()>& input, int answer);
+    std::string clickAnswering(int id, int answer) {
+        return answerBox([&] { return ovuiClick(main, id); }, answer);
+    }
+    // The same for several boxes shown one after the other; their texts, as far as they came.
+    std::vector<std::string> clickAnswering(int id, const std::vector<int>& answers);
+
     // Message boxes shown so far: (caption, text).
     std::vector<std::pair<std::string, std::string>> messageBoxes();
 

@@ -57,13 +57,17 @@ TEST_F(RealMainWindow, FillsTheEditorsAndRoutesTheirControls) {
     // The plug-in buttons.
     click(IdcConfigurePlugin);
     EXPECT_EQ(recorder->configureCalls, 1);
-    click(IdcUninstallPlugin);
+    // Still in an area: Yes uninstalls it and takes it out of the area.
+    EXPECT_EQ(clickAnswering(IdcUninstallPlugin, IDYES),
+              "Uninstall the plug-in \"Recorder\"?\nIt is still used in: Games.\n\nYes: uninstall "
+              "it and remove it from these areas.\nNo: uninstall it and leave its entries, marked "
+              "as missing.\nCancel: keep it.");
     EXPECT_TRUE(listTexts(IdcPluginList).empty());
     EXPECT_FALSE(enabled(IdcUninstallPlugin));
-    // The area keeps its extension, but showing it leaves the uninstalled plug-in out.
-    click(IdcCancelArea);
     EXPECT_TRUE(listTexts(IdcExtensionList).empty());
-    EXPECT_TRUE(messageBoxes().empty());
+    ASSERT_TRUE(getArea(games.id, games));
+    EXPECT_EQ(games.extensionCount, 0);
+    EXPECT_EQ(messageBoxes().size(), 1u);
 }
 
 } // namespace

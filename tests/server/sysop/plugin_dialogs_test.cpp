@@ -28,13 +28,23 @@ protected:
     }
 
     // Answers the message box that `id` opens with OK and returns its snapshot.
-    nlohmann::json clickExpectingMessage(int id) {
+    // With `confirmed`, the uninstall question comes first and is answered Yes.
+    nlohmann::json clickExpectingMessage(int id, bool confirmed = false) {
         nlohmann::json box;
-        EXPECT_TRUE(clickAndAnswer(id, OVUI_TEMPLATE_MESSAGEBOX, [&](HWND dlg) {
-            box = windowJson(dlg);
-            ovuiMessageBoxAnswer(dlg, IDOK);
-        }));
+        std::vector<ovtest::ModalAnswer> answers;
+        if (confirmed)
+            answers.push_back(
+                {OVUI_TEMPLATE_MESSAGEBOX, [](HWND dlg) { ovuiMessageBoxAnswer(dlg, IDYES); }});
+        answers.push_back({OVUI_TEMPLATE_MESSAGEBOX, [&](HWND dlg) {
+                               box = windowJson(dlg);
+                               ovuiMessageBoxAnswer(dlg, IDOK);
+                           }});
+        EXPECT_TRUE(clickAndAnswer(id, answers));
         return box;
+    }
+
+    void uninstallSelected() {
+        EXPECT_EQ(clickAnswering(IdcUninstallPlugin, IDYES), "Uninstall the plug-in \"Recorder\"?");
     }
 
     bool buttonsEnabled(bool configure, bool uninstall, bool add) {
@@ -137,7 +147,7 @@ TEST_F(PluginDialogs, UninstallWhileACallerIsInsideFailsWithAMessage) {
     PluginSessionContext caller;
     BBSSessionProc session = nullptr;
     ASSERT_TRUE(attachSession(id, caller, session));
-    nlohmann::json box = clickExpectingMessage(IdcUninstallPlugin);
+    nlohmann::json box = clickExpectingMessage(IdcUninstallPlugin, true);
     EXPECT_EQ(box["title"], "Not successful");
     EXPECT_EQ(box["messageBox"]["text"], UninstallFailed);
     EXPECT_EQ(box["messageBox"]["icon"], "error");
@@ -147,11 +157,11 @@ TEST_F(PluginDialogs, UninstallWhileACallerIsInsideFailsWithAMessage) {
     detachSession(caller);
 
     // Once the caller has left, it goes, and with the last entry all three buttons go grey.
-    click(IdcUninstallPlugin);
+    uninstallSelected();
     EXPECT_TRUE(listTexts(IdcPluginList).empty());
     EXPECT_EQ(recorder->unregisterCalls, 1);
     EXPECT_TRUE(buttonsEnabled(false, false, false));
-    EXPECT_EQ(messageBoxes().size(), 1u);
+    EXPECT_EQ(messageBoxes().size(), 3u);
     bool sessionCapable;
     char name[256];
     EXPECT_FALSE(getPluginInfo(id, sessionCapable, name));
@@ -164,7 +174,7 @@ TEST_F(PluginDialogs, UninstallRefusedByThePluginIsReported) {
     ovuiPumpUntilIdle();
     choose(IdcPluginList, 0);
     recorder->shutdownResult = FALSE;
-    nlohmann::json box = clickExpectingMessage(IdcUninstallPlugin);
+    nlohmann::json box = clickExpectingMessage(IdcUninstallPlugin, true);
     EXPECT_EQ(box["messageBox"]["text"], UninstallFailed);
     EXPECT_EQ(listTexts(IdcPluginList).size(), 1u);
     recorder->shutdownResult = TRUE;
@@ -181,15 +191,15 @@ TEST_F(PluginDialogs, SamePluginTwiceIsListedTwiceAndRemovedOneByOne) {
     LPARAM first = ovListGetItemData(main, IdcPluginList, 0);
     ASSERT_NE(first, second);
     choose(IdcPluginList, 1);
-    click(IdcUninstallPlugin);
+    uninstallSelected();
     EXPECT_EQ(listTexts(IdcPluginList).size(), 1u);
     // The entry that stays is the plug-in that is still loaded.
     EXPECT_EQ(ovListGetItemData(main, IdcPluginList, 0), first);
     EXPECT_TRUE(buttonsEnabled(false, false, false)); // nothing is selected now
     choose(IdcPluginList, 0);
-    click(IdcUninstallPlugin);
+    uninstallSelected();
     EXPECT_TRUE(listTexts(IdcPluginList).empty());
-    EXPECT_TRUE(messageBoxes().empty());
+    EXPECT_EQ(messageBoxes().size(), 2u); // the two questions
 }
 
 TEST_F(PluginDialogs, WithoutSelectionTheButtonsDoNothing) {

@@ -166,15 +166,68 @@ TEST_F(UserEditor, DeleteRemovesTheEntryAndEmptiesTheFields) {
     addAccount("adam", "pw", 7);
     openMainWindow();
     selectUser("zoe");
-    click(IdcDeleteUser);
+    type(IdcUserRealName, "Edits that go with it");
+    // No keeps the account.
+    EXPECT_EQ(clickAnswering(IdcDeleteUser, IDNO), "Delete the user zoe?");
     UserRecord rec;
+    EXPECT_TRUE(findUser(rec, "zoe"));
+    EXPECT_EQ(text(IdcUserRealName), "Edits that go with it");
+    EXPECT_EQ(clickAnswering(IdcDeleteUser, IDYES), "Delete the user zoe?");
     EXPECT_FALSE(findUser(rec, "zoe"));
     EXPECT_EQ(listTexts(IdcUserList), (std::vector<std::string>{"adam"}));
     EXPECT_EQ(listSelection(IdcUserList), -1);
     EXPECT_EQ(text(IdcUserLogin), "");
     EXPECT_EQ(text(IdcUserPassword), "");
     EXPECT_FALSE(enabled(IdcDeleteUser));
-    EXPECT_TRUE(messageBoxes().empty());
+    EXPECT_EQ(messageBoxes().size(), 2u); // nothing asked about the deleted account's edits
+}
+
+TEST_F(UserEditor, UnsavedEditsAskBeforeAnotherAccountIsShown) {
+    addAccount("zoe", "secret", 20);
+    addAccount("adam", "pw", 7);
+    openMainWindow();
+    selectUser("zoe");
+    const std::string question = "Save the changes to the user zoe?";
+    auto pickAdam = [&](int answer) {
+        return answerBox([&] { return ovuiSelect(main, IdcUserList, 0); }, answer);
+    };
+    type(IdcUserAccess, "99");
+    // Cancel stays on zoe with the edits.
+    EXPECT_EQ(pickAdam(IDCANCEL), question);
+    EXPECT_EQ(listTexts(IdcUserList)[size_t(listSelection(IdcUserList))], "zoe");
+    EXPECT_EQ(text(IdcUserAccess), "99");
+    // Save with a refused number stays too.
+    type(IdcUserAccess, "70000");
+    std::vector<std::string> texts(2);
+    ASSERT_TRUE(ovtest::answerModals([&] { EXPECT_TRUE(ovuiSelect(main, IdcUserList, 0)); },
+                                     {{OVUI_TEMPLATE_MESSAGEBOX,
+                                       [&](HWND box) {
+                                           texts[0] = windowJson(box)["messageBox"]["text"];
+                                           ovuiMessageBoxAnswer(box, IDYES);
+                                       }},
+                                      {OVUI_TEMPLATE_MESSAGEBOX, [&](HWND box) {
+                                           texts[1] = windowJson(box)["messageBox"]["text"];
+                                           ovuiMessageBoxAnswer(box, IDOK);
+                                       }}}));
+    EXPECT_EQ(texts,
+              (std::vector<std::string>{question, "Access must be a number from 0 to 65535."}));
+    EXPECT_EQ(text(IdcUserLogin), "zoe");
+    EXPECT_EQ(stored("zoe").accessLevel, 20);
+    // Save stores them, then shows adam.
+    type(IdcUserAccess, "99");
+    EXPECT_EQ(pickAdam(IDYES), question);
+    EXPECT_EQ(stored("zoe").accessLevel, 99);
+    EXPECT_EQ(text(IdcUserLogin), "adam");
+    // Discard throws them away.
+    type(IdcUserRealName, "Not kept");
+    EXPECT_EQ(answerBox([&] { return ovuiSelect(main, IdcUserList, 1); }, IDNO),
+              "Save the changes to the user adam?");
+    EXPECT_EQ(text(IdcUserLogin), "zoe");
+    EXPECT_STREQ(stored("adam").realName, "");
+    // Without edits nothing is asked.
+    select(IdcUserList, 0);
+    EXPECT_EQ(text(IdcUserLogin), "adam");
+    EXPECT_EQ(messageBoxes().size(), 5u);
 }
 
 TEST_F(UserEditor, DeletingAnAccountWhileItsCallerUsesItIsSafe) {
@@ -195,7 +248,7 @@ TEST_F(UserEditor, DeletingAnAccountWhileItsCallerUsesItIsSafe) {
         }
     });
     ASSERT_TRUE(ovtest::waitUntil([&] { return rounds.load() > 5; }));
-    click(IdcDeleteUser);
+    EXPECT_EQ(clickAnswering(IdcDeleteUser, IDYES), "Delete the user zoe?");
     int after = rounds.load();
     ASSERT_TRUE(ovtest::waitUntil([&] { return rounds.load() > after + 5; }));
     stop = true;
