@@ -65,7 +65,7 @@ test('the main window is drawn at its dialog-unit size with its menu bar', async
   assert.equal(Math.round(box.y - client.y), 16);
   assert.deepEqual(await main().locator('.menubar .mitem').allTextContents(), ['File', 'Security', 'Window', 'Help']);
   assert.equal(await main().locator('.menubar .mitem u').first().textContent(), 'F');
-  assert.equal(await page.title(), '2 user(s) out of a maximum of 5');
+  assert.equal(await page.title(), 'Main lobby - 2 user(s) out of a maximum of 5', 'the board first, then the load');
   assert.match(await page.locator('#favicon').getAttribute('href'), /^data:image\/svg\+xml,/);
   assert.ok(await ctl(main(), 1031).isDisabled(), 'Delete this area starts disabled');
   // Menu: check marks and greyed items.
@@ -255,6 +255,31 @@ test('the text editor window saves and closes', async () => {
   assert.equal(readFileSync(file, 'utf8'), saved);
   await ed.locator('button', { hasText: 'Close' }).click();
   await ed.waitFor({ state: 'detached' });
+});
+
+test('closing the text editor with unsaved text asks to save, discard or cancel', async () => {
+  const from = demo.mark();
+  await ctl(main(), 1050).click();
+  await demo.waitForLine('EVENT editor started=1', 10000, from);
+  const ed = page.locator('.window.editor');
+  await ed.waitFor();
+  const saved = 'Welcome to the arcade.\r\nMind the step.\r\n';
+  await page.waitForFunction(() => document.querySelector('.window.editor textarea').value === 'Welcome to the arcade.\nMind the step.\n');
+  await ed.locator('textarea').fill('Not saved yet.\n');
+  await ed.locator('button', { hasText: 'Close' }).click();
+  const box = page.locator('.window.messagebox');
+  await box.waitFor();
+  assert.equal(await box.locator('.text').textContent(), 'Save the changes to desc.txt?');
+  assert.deepEqual(await box.locator('.buttons button').allTextContents(), ['Yes', 'No', 'Cancel']);
+  await box.locator('button', { hasText: 'Cancel' }).click();
+  await box.waitFor({ state: 'detached' });
+  assert.equal(await ed.locator('textarea').inputValue(), 'Not saved yet.\n');
+  // The title bar's close box asks as well; No closes without saving.
+  await ed.locator('.capbtn.close').click();
+  await box.waitFor();
+  await box.locator('button', { hasText: 'No' }).click();
+  await ed.waitFor({ state: 'detached' });
+  assert.equal(readFileSync(join(demo.workDir, 'desc.txt'), 'utf8'), saved);
 });
 
 test('closing the main window ends the program, and the page says it is disconnected', async () => {
