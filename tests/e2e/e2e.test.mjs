@@ -79,7 +79,7 @@ test('the main window opens with the sample areas and no plug-ins', async () => 
   assert.equal((await page.goto(server.address)).status(), 200);
   await main().waitFor();
   await ctl(main(), 1020).locator('.label', { hasText: 'Main hall' }).waitFor();
-  assert.equal(await page.title(), '0 user(s) out of a maximum of 5');
+  assert.equal(await page.title(), 'Main hall - 0 user(s) out of a maximum of 5');
   assert.equal(await ctl(main(), 1041).locator('.item').count(), 0);
   assert.ok(await ctl(main(), 1028).isDisabled(), 'nothing to add yet');
 });
@@ -205,7 +205,7 @@ test('a Telnet caller creates an account, leaves a memo, reads a file and switch
   assert.ok(screen.endsWith('[1ABCQ]  '));
   // The new account shows in the sysop's list at once, and the tray counts the caller.
   await item(main(), 1021, 'tester').waitFor();
-  await page.waitForFunction(() => document.title === '1 user(s) out of a maximum of 5', null, { timeout: BOUND });
+  await page.waitForFunction(() => document.title === 'Main hall - 1 user(s) out of a maximum of 5', null, { timeout: BOUND });
 
   c.send('a');
   await c.expect('Enter a one-line memo to the sysop, or Ctrl-C to cancel.\r\n');
@@ -321,7 +321,7 @@ test('each Security switch rewrites osvbpref.dat at once and moves its check mar
         await c.expect('Login:  ');
         assert.ok(!c.text.includes('Login as "new"'), c.text);
         await c.hangUp();
-        await page.waitForFunction(() => document.title === '1 user(s) out of a maximum of 5', null, { timeout: BOUND });
+        await page.waitForFunction(() => document.title === 'Main hall - 1 user(s) out of a maximum of 5', null, { timeout: BOUND });
       }
     }
   }
@@ -367,7 +367,7 @@ test('File, Exit drops the callers online, even one inside a plug-in, and ovhost
   await logIn(inPlugin, 'tester', 'hidden');
   inPlugin.send('A');
   await inPlugin.expect('Ctrl-C to cancel.\r\n');
-  await page.waitForFunction(() => document.title === '2 user(s) out of a maximum of 5', null, { timeout: BOUND });
+  await page.waitForFunction(() => document.title === 'Main hall - 2 user(s) out of a maximum of 5', null, { timeout: BOUND });
 
   // The main window as the sysop left it: plug-ins installed, the root area with its extension.
   await ctl(main(), 1020).locator('.label', { hasText: 'Main hall' }).click();
