@@ -14,6 +14,8 @@ namespace {
 constexpr DWORD Tab = OV_TABSTOP;
 constexpr DWORD DialogStyle = OV_DS_CAPTION | OV_DS_SYSMENU | OV_DS_MODALFRAME | OV_DS_CENTER;
 constexpr const char* NoteText = "Changes will take effect the next time the BBS is started.";
+constexpr const char* GeneralHelpText = "Max. # of simultaneous users and the idle timeout act at "
+                                        "once; the other settings at the next start.";
 
 // The largest idle time-out in minutes whose milliseconds fit the stored 32 bits.
 constexpr uint32_t MaxIdleMinutes = UINT32_MAX / 60000u;
@@ -59,6 +61,7 @@ enum : int {
     IdcKeyQuit = 1061,
     IdcKeyBack = 1062,
     IdcUnrevealing = 1065,
+    IdcGeneralHelp = 1066,
 };
 
 const OvControlTemplate generalControls[] = {
@@ -81,12 +84,14 @@ const OvControlTemplate generalControls[] = {
     {IdcRestoreDefaults, OV_BUTTON, "Restore all defaults", 7, 124, 80, 14, Tab, 0},
     {IDOK, OV_DEFBUTTON, "OK", 100, 124, 45, 14, Tab, 0},
     {IDCANCEL, OV_BUTTON, "Cancel", 148, 124, 45, 14, Tab, 0},
+    // The note after OK says "next start" for all; these two act on the running server.
+    {IdcGeneralHelp, OV_STATIC, GeneralHelpText, 7, 144, 186, 16, 0, 0},
 };
 const OvDialogTemplate generalTemplate = {
     GeneralDialogId,
     "General preferences",
     200,
-    144,
+    164,
     DialogStyle,
     nullptr,
     0,

@@ -67,6 +67,9 @@ TEST_F(ConfigDialogTest, GeneralShowsMinutesAndStoresOnOk) {
     EXPECT_EQ(text(dlg, 1062), "\\");
     EXPECT_EQ(ovIsDlgButtonChecked(dlg, 1050), UINT(BST_CHECKED));
     EXPECT_EQ(ovIsDlgButtonChecked(dlg, 1056), UINT(BST_UNCHECKED));
+    // The note after OK says "next start" for everything; the dialog tells which act at once.
+    EXPECT_EQ(text(dlg, 1066), "Max. # of simultaneous users and the idle timeout act at once; "
+                               "the other settings at the next start.");
 
     // Emptied "Yes" keeps the key; "n" typed into "No" becomes a capital.
     ASSERT_TRUE(ovuiTypeText(dlg, 1059, ""));
