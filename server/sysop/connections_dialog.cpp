@@ -54,12 +54,13 @@ void fill(HWND dlg, const Images& images) {
     });
 }
 
-// After the sysop confirms it, naming the caller as the row shows them.
-void dropSelected(HWND dlg) {
+// After the sysop confirms it, naming the caller as the row shows them; false when nobody was
+// dropped.
+bool dropSelected(HWND dlg) {
     int row = ovListViewGetSelected(dlg, IdcConnectionList);
-    if (row < 0) return;
+    if (row < 0) return false;
     LPARAM id = ovListViewGetItemData(dlg, IdcConnectionList, row);
-    if (id < 0) return;
+    if (id < 0) return false;
     char login[64] = {}, description[256] = {};
     ovListViewGetItemText(dlg, IdcConnectionList, row, 2, login, sizeof login);
     ovListViewGetItemText(dlg, IdcConnectionList, row, 3, description, sizeof description);
@@ -67,8 +68,9 @@ void dropSelected(HWND dlg) {
                                     : std::string("Disconnect this caller?");
     if (description[0]) question += std::string("\n") + description;
     if (ovMessageBox(dlg, question.c_str(), ProductName, MB_YESNO | MB_ICONWARNING) != IDYES)
-        return;
+        return false;
     (void)disconnectSession(static_cast<uint32_t>(id));
+    return true;
 }
 
 INT_PTR connectionsProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM) {
@@ -99,8 +101,8 @@ INT_PTR connectionsProc(HWND dlg, UINT msg, WPARAM wParam, LPARAM) {
             fill(dlg, *images);
             return TRUE;
         case IdcDisconnectCaller:
-            dropSelected(dlg);
-            fill(dlg, *images);
+            // The list stays as it is when the sysop said No, with the caller still chosen.
+            if (dropSelected(dlg)) fill(dlg, *images);
             return TRUE;
         default:
             return FALSE;

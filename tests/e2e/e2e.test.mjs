@@ -352,7 +352,17 @@ test('Active connections shows each caller; Disconnect drops the chosen one', as
   await rows.nth(1).click();
   mkdirSync(ARTIFACTS, { recursive: true });
   await page.screenshot({ path: join(ARTIFACTS, 'e2e-active-connections.png') });
+  // Disconnect asks first, naming the caller; No leaves them online.
+  const question = page.locator('.window.messagebox');
   await ctl(dlg, 1007).click();
+  await question.waitFor();
+  assert.equal(await question.locator('.text').textContent(), `Disconnect tester?\n${describe(callers[0])}`);
+  await question.locator('button', { hasText: 'No' }).click();
+  await question.waitFor({ state: 'detached' });
+  assert.equal(await rows.count(), 2);
+  await waitUntil(async () => !(await dlg.evaluate((e) => e.inert)), 'the dialog to take input again');
+  await ctl(dlg, 1007).click();
+  await question.locator('button', { hasText: 'Yes' }).click();
   await callers[0].closedByServer();
   await page.waitForFunction(() => document.querySelectorAll('[data-control="1006"] tbody tr').length === 1, null, { timeout: BOUND });
   assert.equal((await cells(0))[3], describe(waiting));
@@ -371,7 +381,7 @@ test('File, Exit drops the callers online, even one inside a plug-in, and ovhost
 
   // The main window as the sysop left it: plug-ins installed, the root area with its extension.
   await ctl(main(), 1020).locator('.label', { hasText: 'Main hall' }).click();
-  await item(main(), 1027, 'Memo to sysop').waitFor();
+  await item(main(), 1027, 'Leave a memo (Memo to sysop)').waitFor();
   await item(main(), 1021, 'tester').click();
   await page.waitForFunction(() => document.querySelector('[data-control="1036"] input').value === 'Tess T. Tester', null, { timeout: BOUND });
   mkdirSync(ARTIFACTS, { recursive: true });
@@ -394,7 +404,7 @@ test('started again, the server keeps the plug-ins, the area and the user, and e
   assert.deepEqual(await ctl(main(), 1041).locator('.item').allTextContents(), ['Memo to sysop', 'Set terminal type', 'View a file']);
   assert.deepEqual(await ctl(main(), 1021).locator('.item').allTextContents(), ['tester']);
   await ctl(main(), 1020).locator('.label', { hasText: 'Main hall' }).click();
-  await item(main(), 1027, 'Memo to sysop').waitFor();
+  await item(main(), 1027, 'Leave a memo (Memo to sysop)').waitFor();
   const c = await call();
   callers.push(c);
   const screen = await logIn(c, 'tester', 'hidden');
