@@ -31,7 +31,7 @@ if [ ! -d "$work" ]; then
     (cd "$work" && "$build/bin/ovhost-firstrun" "$port" >/dev/null)
     echo "Prepared $work: the memo, terminal type and file viewer plug-ins are installed."
     if [ -f "$work/area/00000004.txt" ]; then
-        echo "Doors are installed: the Game room (3 in the Main hall) offers games from bsdgames."
+        echo "Doors are installed: the Game room (2 in the Main hall for new callers) offers games from bsdgames."
     fi
 fi
 
