@@ -30,7 +30,7 @@ if [ ! -d "$work" ]; then
     fi
     (cd "$work" && "$build/bin/ovhost-firstrun" "$port" >/dev/null)
     echo "Prepared $work: the memo, terminal type and file viewer plug-ins are installed."
-    if [ -f "$work/area/00000004.txt" ]; then
+    if [ -f "$work/area/00000003.txt" ]; then # the game room's description
         echo "Doors are installed: the Game room (2 in the Main hall for new callers) offers games from bsdgames."
     fi
 fi
