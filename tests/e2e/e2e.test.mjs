@@ -301,6 +301,43 @@ test('a description written in the console reaches the caller\'s screen line by 
   assert.deepEqual(rows.slice(1, 4).map((r) => r.slice(0, 42).trimEnd()), ['Welcome to the board.', 'Pick a room by its number.', '']);
 });
 
+test('the area editor asks before unsaved edits or an area are lost', async () => {
+  const tree = ctl(main(), 1020);
+  const areaId = () => page.locator('[data-control="1023"]').textContent();
+  const question = page.locator('.window.messagebox');
+  const answer = async (label) => {
+    await question.waitFor();
+    const text = await question.locator('.text').textContent();
+    await question.locator('button', { hasText: label }).click();
+    await question.waitFor({ state: 'detached' });
+    return text;
+  };
+  await tree.locator('.label', { hasText: 'Main hall' }).click();
+  await page.waitForFunction(() => document.querySelector('[data-control="1023"]').textContent === '00000000', null, { timeout: BOUND });
+  await inputOf(main(), 1022).fill('Great hall');
+  // Cancel stays with the edits; No throws them away and moves on.
+  await tree.locator('.label', { hasText: 'Notice board' }).click();
+  assert.equal(await answer('Cancel'), 'Save the changes to this area?');
+  assert.equal(await areaId(), '00000000');
+  assert.equal(await inputOf(main(), 1022).inputValue(), 'Great hall');
+  await tree.locator('.label', { hasText: 'Notice board' }).click();
+  assert.equal(await answer('No'), 'Save the changes to this area?');
+  await waitUntil(async () => (await inputOf(main(), 1022).inputValue()) === 'Notice board', 'the other area shown');
+  assert.equal(rootArea().title, 'Main hall');
+
+  // Deleting asks, naming the area; No keeps it.
+  await ctl(main(), 1030).click();
+  await waitUntil(async () => (await inputOf(main(), 1022).inputValue()) === 'New area', 'the new sub-area shown');
+  const added = await areaId();
+  await ctl(main(), 1031).click();
+  assert.equal(await answer('No'), 'Delete the area "New area"?');
+  assert.equal(await tree.locator('.label', { hasText: 'New area' }).count(), 1);
+  await ctl(main(), 1031).click();
+  assert.equal(await answer('Yes'), 'Delete the area "New area"?');
+  await tree.locator('.label', { hasText: 'New area' }).waitFor({ state: 'detached' });
+  assert.notEqual(await areaId(), added);
+});
+
 test('each Security switch rewrites osvbpref.dat at once and moves its check mark', async () => {
   const switches = [['Allow new accounts', 20], ['Allow plug-ins to change access', 21], ['Paranoid logging', 17], ['Unrevealing login screen', 22]];
   const byte = (offset) => readWorkFile('osvbpref.dat')[offset];
