@@ -12,6 +12,8 @@ namespace ovtest {
 namespace {
 
 const auto Bound = std::chrono::milliseconds(UiBoundMs);
+// The runtime's message boxes carry their text in this static.
+constexpr int MessageBoxText = 100;
 
 } // namespace
 
@@ -81,6 +83,21 @@ bool answerModals(const std::function<void()>& open, const std::vector<ModalAnsw
     answerer.join();
     ovuiPumpUntilIdle();
     return !missing && answered == answers.size();
+}
+
+std::string answerMessageBox(int answer) {
+    HWND box = nullptr;
+    if (!ovuiWaitFor(
+            [&] {
+                box = ovuiTopModal();
+                return box && ovuiFindWindowByTemplate(OVUI_TEMPLATE_MESSAGEBOX) == box;
+            },
+            UiBoundMs))
+        return "";
+    char text[1024] = {};
+    ovGetDlgItemText(box, MessageBoxText, text, sizeof text);
+    EXPECT_TRUE(ovuiMessageBoxAnswer(box, answer));
+    return text;
 }
 
 MessageBoxLog::MessageBoxLog() {

@@ -38,6 +38,11 @@ inline bool answerModal(const std::function<void()>& open, int templateId,
     return answerModals(open, {{templateId, answer}});
 }
 
+// From a thread other than the UI thread while that runs its loop: waits until a message box is
+// the innermost modal window, answers it with `answer` (IDYES, IDNO...) and returns its text;
+// "" when none came.
+std::string answerMessageBox(int answer);
+
 // The message boxes shown while it lives (it is the runtime's observer meanwhile).
 class MessageBoxLog {
 public:

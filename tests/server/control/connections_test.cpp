@@ -84,6 +84,8 @@ TEST_F(ConnectionsTest, DisconnectDropsTheSelectedCallerEvenAfterANewArrival) {
     ASSERT_TRUE(ovtest::waitUntil([] { return snapshotSessions().size() == 3; }));
     ASSERT_TRUE(ovuiListViewSelect(dlg, IdcConnectionList, 1));
     ASSERT_TRUE(ovuiClick(dlg, IdcDisconnectCaller));
+    EXPECT_EQ(ovtest::answerMessageBox(IDYES),
+              std::string("Disconnect this caller?\n") + sessions[1].description);
     EXPECT_TRUE(first.waitForClose());
     // Refilled at once: the newest caller first, the dropped one gone.
     EXPECT_TRUE(ovtest::waitUntil([&] {

@@ -163,6 +163,7 @@ TEST_F(SshCallersTest, AdmittedListedDroppedAndTimedOutLikeAnyCaller) {
     ASSERT_NE(dlg, nullptr);
     ASSERT_TRUE(ovuiListViewSelect(dlg, IdcConnectionList, 0));
     ASSERT_TRUE(ovuiClick(dlg, IdcDisconnectCaller));
+    EXPECT_NE(ovtest::answerMessageBox(IDYES), "");
     EXPECT_TRUE(listed.waitForClose());
     ASSERT_TRUE(ovuiCloseBox(dlg));
     ASSERT_TRUE(ovtest::waitUntil([] { return snapshotSessions().empty(); }));

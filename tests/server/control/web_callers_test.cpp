@@ -86,6 +86,7 @@ TEST_F(WebCallersTest, ListedLoggedAndDroppedFromActiveConnectionsLikeAnyCaller)
     EXPECT_EQ(std::string(cell), who);
     ASSERT_TRUE(ovuiListViewSelect(dlg, IdcConnectionList, 0));
     ASSERT_TRUE(ovuiClick(dlg, IdcDisconnectCaller));
+    EXPECT_NE(ovtest::answerMessageBox(IDYES), "");
     EXPECT_TRUE(c.waitForClose());
     EXPECT_TRUE(ovtest::waitUntil([] { return snapshotSessions().empty(); }));
     ASSERT_TRUE(ovuiCloseBox(dlg));
