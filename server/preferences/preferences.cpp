@@ -79,6 +79,7 @@ const Image defaultImage = buildDefaults();
 std::recursive_mutex prefLock;
 Image record = defaultImage;
 bool loadedFromFile = false;
+bool damagedOnDisk = false; // the file is there but could not be read whole
 
 bool getFlag(size_t off) {
     std::lock_guard g(prefLock);
@@ -127,11 +128,23 @@ bool loadPreferences() {
         record = defaultImage;
     }
     loadedFromFile = ok; // a later load without the file is on defaults again
+    // A short or unreadable file still holds the sysop's settings (a read may fail only for a
+    // moment): left in place, and moved aside by the first save instead of overwritten.
+    damagedOnDisk = !ok && fileExists(PreferencesFileName);
     return ok;
+}
+
+bool wasDamaged() {
+    std::lock_guard g(prefLock);
+    return damagedOnDisk;
 }
 
 bool savePreferences() {
     std::lock_guard g(prefLock);
+    if (damagedOnDisk) {
+        if (!replaceFile(PreferencesFileName, DamagedPreferencesFileName)) return false;
+        damagedOnDisk = false;
+    }
     // Written beside the file and renamed over it, so a failed save never leaves a short file.
     return writeFileAtomically(PreferencesFileName, record.data(), PreferencesSize,
                                FileAccess::Private);

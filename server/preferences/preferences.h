@@ -9,6 +9,8 @@
 constexpr size_t PreferencesSize = 3888;
 constexpr size_t PrefTextSize = 256;
 constexpr const char* PreferencesFileName = "osvbpref.dat";
+// Where a settings file that exists but cannot be read whole is kept, so no save overwrites it.
+constexpr const char* DamagedPreferencesFileName = "osvbpref.dat.bad";
 
 // The fifteen texts sent to callers, in file order.
 enum class PrefText {
@@ -35,6 +37,9 @@ bool loadPreferences();
 // Writes the whole record; the old file stays intact if the write fails.
 [[nodiscard]] bool savePreferences();
 bool wasLoadedFromFile();
+// The last load found a file it could not read whole; the first save moves it to
+// DamagedPreferencesFileName instead of overwriting it.
+bool wasDamaged();
 // The built-in defaults and the live record as byte images (copies).
 void copyDefaultPreferences(uint8_t out[PreferencesSize]);
 void copyPreferences(uint8_t out[PreferencesSize]);

@@ -114,6 +114,12 @@ TEST_F(PreferencesTest, FileOfExactlyTheRecordSizeOrLongerIsUsedShorterIsNot) {
     EXPECT_FALSE(loadPreferences());
     EXPECT_FALSE(wasLoadedFromFile());
     EXPECT_EQ(5u, getMaxUsers());
+    // The damaged file is kept aside, so the defaults' first save cannot destroy it.
+    EXPECT_TRUE(wasDamaged());
+    EXPECT_EQ(custom.substr(0, PreferencesSize - 1), ovtest::readFile(PreferencesFileName));
+    EXPECT_TRUE(setMaxUsers(7));
+    EXPECT_EQ(custom.substr(0, PreferencesSize - 1), ovtest::readFile(DamagedPreferencesFileName));
+    EXPECT_EQ(PreferencesSize, ovtest::readFile(PreferencesFileName).size());
 
     ovtest::writeFile(PreferencesFileName, custom + std::string(4000 - PreferencesSize, 'T'));
     EXPECT_TRUE(loadPreferences());
