@@ -102,16 +102,25 @@ constexpr const char* NoPreferencesText =
     "default configuration is being used.  You should choose \"Configure\" from the \"File\" "
     "menu to set the configuration options.";
 
+constexpr const char* DamagedPreferencesCaption = "Preferences file could not be read";
+constexpr const char* DamagedPreferencesText =
+    "Ossivane could not read its preferences file (osvbpref.dat); the default configuration is "
+    "being used.  The file is left as it is until a setting is changed, and then kept as "
+    "osvbpref.dat.bad.  You should choose \"Configure\" from the \"File\" menu to set the "
+    "configuration options.";
+
 // Shown modally when someone can answer it: the console, or whoever drives the runtime.
 void tellNoPreferences(bool consoleWanted) {
+    const bool damaged = wasDamaged();
+    const char* caption = damaged ? DamagedPreferencesCaption : NoPreferencesCaption;
+    const char* text = damaged ? DamagedPreferencesText : NoPreferencesText;
     const bool consoleUp = !consoleAddress().empty();
-    if (!consoleUp) {
-        std::printf("Message box \"%s\": %s\n", NoPreferencesCaption, NoPreferencesText);
+    if (!consoleUp || damaged) {
+        std::printf("Message box \"%s\": %s\n", caption, text);
         std::fflush(stdout);
     }
     if (consoleWanted && !consoleUp) return; // nobody could ever dismiss it
-    (void)ovMessageBox(nullptr, NoPreferencesText, NoPreferencesCaption,
-                       MB_OK | MB_ICONINFORMATION);
+    (void)ovMessageBox(nullptr, text, caption, MB_OK | MB_ICONINFORMATION);
 }
 
 // The caller page's title: the product's name, or with an unrevealing login the root area's.
