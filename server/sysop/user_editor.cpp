@@ -163,25 +163,32 @@ void loadSelectedUser() {
 // Saves the fields into the record of `name`; false when a field was refused or the user is
 // gone, the fields then staying as typed.
 bool saveUser(const char* name) {
-    UserRecord rec;
-    // A fresh read keeps what sessions changed meanwhile in the fields not edited here.
-    if (!findUser(rec, name)) return false;
     HWND w = window();
     uint32_t access = 0;
     if (!numberField(w, IdcUserAccess, "Access", 0, 65535, access)) return false; // nothing saved
     // An empty box keeps the password; anything typed replaces it whole.
-    char password[sizeof rec.password] = {};
+    char password[sizeof UserRecord::password] = {};
     ovGetDlgItemText(w, IdcUserPassword, password, 31);
-    if (password[0] != '\0') std::memcpy(rec.password, password, sizeof rec.password);
-    std::memset(rec.realName, 0, sizeof rec.realName);
-    ovGetDlgItemText(w, IdcUserRealName, rec.realName, 255);
-    rec.accessLevel = uint16_t(access);
-    // Only this bit: the terminal type and the other flags stay as sessions left them.
-    if (ovIsDlgButtonChecked(w, IdcUserUtf8) == BST_CHECKED)
-        rec.userFlags = uint16_t(rec.userFlags | Utf8TerminalFlag);
-    else
-        rec.userFlags = uint16_t(rec.userFlags & ~Utf8TerminalFlag);
-    if (!updateUser(rec)) return false; // silent by design: the fields stay as typed
+    char realName[sizeof UserRecord::realName] = {};
+    ovGetDlgItemText(w, IdcUserRealName, realName, 255);
+    const bool utf8 = ovIsDlgButtonChecked(w, IdcUserUtf8) == BST_CHECKED;
+    // Changed under the user lock on a fresh read, so what a session writes meanwhile in the
+    // other fields (login count, times, a plug-in's value) survives.
+    UserRecord written;
+    bool saved = changeUser(
+        name,
+        [&](UserRecord& rec) {
+            if (password[0] != '\0') std::memcpy(rec.password, password, sizeof rec.password);
+            std::memcpy(rec.realName, realName, sizeof rec.realName);
+            rec.accessLevel = uint16_t(access);
+            // Only this bit: the terminal type and the other flags stay as sessions left them.
+            if (utf8)
+                rec.userFlags = uint16_t(rec.userFlags | Utf8TerminalFlag);
+            else
+                rec.userFlags = uint16_t(rec.userFlags & ~Utf8TerminalFlag);
+        },
+        written);
+    if (!saved) return false; // silent by design: the fields stay as typed
     loadedUser = shownUser();
     return true;
 }
