@@ -192,7 +192,7 @@ int runServer(const StartupOptions& options) {
     step("Loading preferences...");
     (void)loadPreferences();
     // Said at once on standard error, and kept on the splash during its pause below.
-    const std::string shortage = descriptorShortage(getMaxUsers());
+    const std::string shortage = descriptorShortage(getMaxUsers(), descriptorsPerCaller());
     if (!shortage.empty()) {
         std::fprintf(stderr, "ovhost: %s\n", shortage.c_str());
         std::fflush(stderr);

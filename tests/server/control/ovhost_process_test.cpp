@@ -66,6 +66,7 @@ struct SpawnOptions {
     bool asNobody = false; // as the user nobody (the tests run as root), in "/"
     rlim_t softFiles = 0;  // with these open-file limits, when not 0
     rlim_t hardFiles = 0;
+    std::string web{}; // OVHOST_WEB, when not empty
 };
 
 // Standard output and error both go to `child.out`.
@@ -85,6 +86,7 @@ bool spawnOvhost(Child& child, const std::string& dir, const std::string& consol
         if (chdir(asNobody ? "/" : dir.c_str()) != 0) _exit(126);
         rlimit files{options.softFiles, options.hardFiles};
         if (options.softFiles != 0 && setrlimit(RLIMIT_NOFILE, &files) != 0) _exit(124);
+        if (!options.web.empty()) setenv("OVHOST_WEB", options.web.c_str(), 1);
         setenv("OVHOST_CONSOLE", console.c_str(), 1);
         execl(program.c_str(), "ovhost", static_cast<char*>(nullptr));
         _exit(127);
@@ -246,7 +248,7 @@ TEST(OvhostProcess, AStopDuringAccountCreationLeavesNoAccountToEnter) {
 }
 
 // A service's soft limit of open files is raised to its hard limit at start; when even that
-// cannot serve maxUsers callers, the server says so.
+// cannot serve maxUsers callers, counting four for a caller of the caller page, the server says so.
 TEST(OvhostProcess, RaisesTheOpenFileLimitAndSaysWhenMaxUsersCannotBeServed) {
     ovtest::TempWorkDir dir;
     (void)loadPreferences();
@@ -254,17 +256,23 @@ TEST(OvhostProcess, RaisesTheOpenFileLimitAndSaysWhenMaxUsersCannotBeServed) {
     ASSERT_TRUE(setUseTapi(false));
     ASSERT_TRUE(setMaxUsers(1000));
     const std::string shortage = "callers allowed can be served";
-    for (rlim_t hard : {rlim_t(2048), rlim_t(512)}) {
+    struct Case {
+        rlim_t hard;
+        bool web;
+        const char* said; // empty: no shortage
+    };
+    for (const Case& c : {Case{2048, false, ""}, Case{512, false, "Only 448 of the 1000 "},
+                          Case{2048, true, "Only 496 of the 1000 "}}) {
         Child server;
+        const std::string web = c.web ? "127.0.0.1:" + std::to_string(freePort()) : "";
         ASSERT_TRUE(startOwnServer(server, dir.path(), "127.0.0.1:" + std::to_string(freePort()),
-                                   {.softFiles = 256, .hardFiles = hard}))
+                                   {.softFiles = 256, .hardFiles = c.hard, .web = web}))
             << server.seen;
         rlimit now{};
         ASSERT_EQ(prlimit(server.pid, RLIMIT_NOFILE, nullptr, &now), 0);
-        EXPECT_EQ(now.rlim_cur, hard);
-        if (hard == 512)
-            EXPECT_NE(server.seen.find("Only 448 of the 1000 " + shortage), std::string::npos)
-                << server.seen;
+        EXPECT_EQ(now.rlim_cur, c.hard);
+        if (c.said[0])
+            EXPECT_NE(server.seen.find(c.said + shortage), std::string::npos) << server.seen;
         else
             EXPECT_EQ(server.seen.find(shortage), std::string::npos) << server.seen;
         ASSERT_EQ(kill(server.pid, SIGTERM), 0);
