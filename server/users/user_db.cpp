@@ -478,7 +478,9 @@ void normalizeLoginName(char out[32], const char* in) {
 bool isForbiddenName(const char* name) {
     if (!name) return false;
     FileHandle file = openForRead(BadNamesFile);
-    if (file == InvalidFile) return false;
+    // A list that is there but cannot be read forbids every name rather than none, so a read
+    // error never lets a caller take a name the sysop barred.
+    if (file == InvalidFile) return fileExists(BadNamesFile);
     enum class State { Collect, AfterCr, SkipToLf } state = State::Collect;
     char line[NameFieldSize];
     size_t length = 0;
@@ -489,11 +491,14 @@ bool isForbiddenName(const char* name) {
         length = 0;
     };
     uint64_t remaining = 0;
-    if (!fileSize(file, remaining)) remaining = 0;
+    bool unreadable = !fileSize(file, remaining);
     char block[65536];
-    while (remaining > 0 && !found) {
+    while (!unreadable && remaining > 0 && !found) {
         uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(remaining, sizeof block));
-        if (!readExactly(file, block, n)) break;
+        if (!readExactly(file, block, n)) {
+            unreadable = true;
+            break;
+        }
         remaining -= n;
         for (uint32_t i = 0; i < n && !found; ++i) {
             char b = block[i];
@@ -523,7 +528,7 @@ bool isForbiddenName(const char* name) {
     }
     if (!found && state == State::Collect && length > 0) endLine();
     closeFile(file);
-    return found;
+    return found || unreadable;
 }
 
 void loadUserList() {

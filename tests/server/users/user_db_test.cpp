@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include <string>
 #include <utility>
@@ -174,6 +175,12 @@ TEST_F(UserDb, ForbiddenNamesFollowTheLineRules) {
     EXPECT_FALSE(addUser(rec, (std::string(35, 'l')).c_str()));
     EXPECT_EQ("", normalized("SYSOP"));
     EXPECT_TRUE(addUser(rec, "operator"));
+
+    // A list that is there but cannot be read forbids every name.
+    std::filesystem::remove("badnames.txt");
+    std::filesystem::create_directory("badnames.txt");
+    EXPECT_TRUE(isForbiddenName("newcomer"));
+    EXPECT_FALSE(addUser(rec, "newcomer"));
 }
 
 TEST_F(UserDb, UpdateAndDeleteWorkOnTheNamedAccount) {
