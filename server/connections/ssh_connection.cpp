@@ -331,6 +331,22 @@ bool SshConnection::readRaw(void* buf, uint32_t* count) {
     }
 }
 
+int SshConnection::waitReadable(uint32_t ms, int alsoWatch) {
+    // Anything but "nothing buffered" (data, end of file, an error) is for the read to report.
+    if (channel_ && ssh_channel_poll(channel_, 0) != 0) return 1;
+    return Connection::waitReadable(ms, alsoWatch);
+}
+
+bool SshConnection::readRawAvailable(void* buf, uint32_t* count) {
+    if (!channel_ || !isOpen()) return fail(false);
+    // Takes in what the socket brought without waiting for data behind it.
+    int n = ssh_channel_read_nonblocking(channel_, buf, ConnectionBufferSize, 0);
+    if (n < 0 || (n == 0 && (ssh_channel_is_eof(channel_) || ssh_channel_is_closed(channel_))))
+        return fail(false);
+    *count = static_cast<uint32_t>(n);
+    return true;
+}
+
 bool SshConnection::writeRaw(const void* buf, uint32_t len) {
     if (!channel_ || !isOpen()) return fail(false);
     const Clock::time_point deadline = deadlineAfter(writeMs_);

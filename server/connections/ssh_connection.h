@@ -57,6 +57,10 @@ protected:
     bool lastErrorWasTimeout() override { return lastWasTimeout_; }
     bool writeRaw(const void* buf, uint32_t len) override;
     bool readRaw(void* buf, uint32_t* count) override;
+    // libssh may hold the caller's bytes already (read in during a write), where polling the
+    // socket cannot see them; and the socket may bring protocol alone (window adjusts).
+    int waitReadable(uint32_t ms, int alsoWatch) override;
+    bool readRawAvailable(void* buf, uint32_t* count) override;
 
 private:
     enum class Wait { Ready, TimedOut, Closed };

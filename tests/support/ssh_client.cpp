@@ -98,6 +98,11 @@ bool SshClient::send(const std::string& bytes) {
            static_cast<int>(bytes.size());
 }
 
+bool SshClient::sendIgnore() {
+    return session_ && ssh_send_ignore(session_, "nothing") == SSH_OK &&
+           ssh_blocking_flush(session_, 10000) == SSH_OK;
+}
+
 std::string SshClient::readUntil(const std::string& needle, std::chrono::milliseconds bound) {
     auto deadline = std::chrono::steady_clock::now() + bound;
     char buf[4096];

@@ -41,6 +41,8 @@ public:
     bool logIn(uint16_t port, const SshLogin& login);
 
     bool send(const std::string& bytes);
+    // A packet of protocol alone (SSH_MSG_IGNORE), no data on the channel.
+    bool sendIgnore();
     std::string readUntil(const std::string& needle,
                           std::chrono::milliseconds bound = std::chrono::seconds(10));
     // True once the server has closed the channel or the connection within the bound.

@@ -51,8 +51,8 @@ SshLoginVerdict testCheck(Connection&, const char* name, const char* password) {
     return SshLoginVerdict::Refused;
 }
 
-// A small session: echo lines back until "quit", "write" sends 3 MB, "wait" reads with a short
-// limit; the outcome goes to seen.session.
+// A small session: echo lines back until "quit", "write" sends 3 MB, "peek" looks for keys, "wait"
+// reads with a short limit; the outcome goes to seen.session.
 void testSession(SshConnection& c) {
     (void)c.setTimeouts(5000, 20000);
     char line[LineBufferSize];
@@ -65,6 +65,16 @@ void testSession(SshConnection& c) {
             std::string big(3u << 20, 'w');
             bool ok = c.write(big.data(), static_cast<uint32_t>(big.size()));
             outcome = ok ? "written" : (c.timedOut() ? "write timed out" : "write failed");
+            break;
+        }
+        if (std::strcmp(line, "peek") == 0) {
+            // A door's look for keys: a packet of protocol alone is no key, and the look comes
+            // back with nothing instead of waiting for one.
+            char keys[8];
+            uint32_t got = 99;
+            bool ok =
+                c.writeString("[peek]\r\n") && c.readAvailable(keys, sizeof keys, 60000, -1, &got);
+            outcome = ok && got == 0 && c.writeString("[nothing]\r\n") ? "peeked" : "peek failed";
             break;
         }
         if (std::strcmp(line, "wait") == 0) (void)c.setTimeouts(5000, 500);
@@ -358,6 +368,16 @@ TEST_F(SshTest, ReadsAndWritesTimeOutAndDisconnectWakesTheReader) {
     EXPECT_NE(idle.readUntil("[wait]\r\n").find("[wait]"), std::string::npos);
     ASSERT_TRUE(waitForSession());
     EXPECT_EQ(seen.session, "read timed out");
+
+    // A look for keys returns when only protocol came (here an ignore message).
+    ovtest::SshClient quiet;
+    ASSERT_TRUE(quiet.logIn(port, {"alice", "secret"})) << quiet.error();
+    ASSERT_TRUE(quiet.send("peek\r"));
+    EXPECT_NE(quiet.readUntil("[peek]\r\n"), "");
+    ASSERT_TRUE(quiet.sendIgnore());
+    EXPECT_NE(quiet.readUntil("[nothing]\r\n", 20s), "");
+    ASSERT_TRUE(waitForSession());
+    EXPECT_EQ(seen.session, "peeked");
 
     // A client that takes nothing: the server's write stops at the window and times out.
     ovtest::SshClient stuck;
