@@ -135,8 +135,9 @@ TEST_F(WebCallersTest, HostileVisitorsGetNothingButTheirAnswer) {
     // Nobody vouches for the forwarded address, so the socket's peer is named.
     ASSERT_TRUE(ovtest::waitUntil([] { return snapshotSessions().size() == 1; }));
     EXPECT_EQ(std::string(snapshotSessions()[0].description), describeLocal(same));
-    // A message far beyond any paste ends the call.
-    ASSERT_TRUE(same.send(std::string(64 * 1024, 'x')));
+    // A message far beyond any paste ends the call; the board may close before it has all of
+    // it, so the send itself may fail.
+    (void)same.send(std::string(64 * 1024, 'x'));
     ASSERT_TRUE(same.waitForClose());
     EXPECT_EQ(same.closeCode(), 1009);
 
