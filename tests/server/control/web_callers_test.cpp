@@ -135,11 +135,13 @@ TEST_F(WebCallersTest, HostileVisitorsGetNothingButTheirAnswer) {
     // Nobody vouches for the forwarded address, so the socket's peer is named.
     ASSERT_TRUE(ovtest::waitUntil([] { return snapshotSessions().size() == 1; }));
     EXPECT_EQ(std::string(snapshotSessions()[0].description), describeLocal(same));
-    // A message far beyond any paste ends the call; the board may close before it has all of
-    // it, so the send itself may fail.
+    // A message beyond any paste (the page sends pastes in pieces) ends the call. The board
+    // answers at the frame's header, so the rest of the send, and with it the client's reading
+    // of the close code, may break off.
     (void)same.send(std::string(64 * 1024, 'x'));
     ASSERT_TRUE(same.waitForClose());
-    EXPECT_EQ(same.closeCode(), 1009);
+    EXPECT_TRUE(same.closeCode() == 1009 || same.closeCode() == 0) << same.closeCode();
+    EXPECT_TRUE(ovtest::waitUntil([] { return snapshotSessions().empty(); }));
 
     auto statusOf = [](const std::string& reply) { return reply.substr(0, reply.find("\r\n")); };
     EXPECT_EQ(
