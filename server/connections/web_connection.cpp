@@ -1,5 +1,10 @@
 #include "server/connections/web_connection.h"
 
+#include <poll.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -77,33 +82,69 @@ bool WebConnection::failClosed() {
     return false;
 }
 
+void WebConnection::startRead() {
+    if (reading_ || readDone_) return;
+    reading_ = true;
+    link_.ws.async_read_some(net::buffer(in_, sizeof in_), [this](beast::error_code ec, size_t n) {
+        reading_ = false;
+        readDone_ = true;
+        readFailed_ = bool(ec);
+        readCount_ = ec ? 0 : uint32_t(n);
+    });
+}
+
+bool WebConnection::takeRead(void* buf, uint32_t* count) {
+    readDone_ = false;
+    if (readFailed_ || !isOpen()) return failClosed();
+    if (charset() == Charset::Cp437) readCount_ = fromUtf8(in_, readCount_);
+    std::memcpy(buf, in_, readCount_); // may be none: an empty message, half a character
+    *count = readCount_;
+    return true;
+}
+
 bool WebConnection::readRaw(void* buf, uint32_t* count) {
     const auto deadline = deadlineAfter(readMs_);
     for (;;) {
         if (!isOpen() || readFailed_) return failClosed();
-        if (!reading_ && !readDone_) {
-            reading_ = true;
-            link_.ws.async_read_some(net::buffer(in_, sizeof in_),
-                                     [this](beast::error_code ec, size_t n) {
-                                         reading_ = false;
-                                         readDone_ = true;
-                                         readFailed_ = bool(ec);
-                                         readCount_ = ec ? 0 : uint32_t(n);
-                                     });
-        }
+        startRead();
         if (!link_.runUntil([this] { return readDone_; }, readMs_ ? &deadline : nullptr)) {
             // The read stays under way; the next call picks up what it brings.
             lastWasTimeout_ = isOpen() && !readDone_;
             return lastWasTimeout_ ? false : failClosed();
         }
-        readDone_ = false;
-        if (readFailed_ || !isOpen()) return failClosed();
-        if (charset() == Charset::Cp437) readCount_ = fromUtf8(in_, readCount_);
-        if (readCount_ == 0) continue; // an empty message says nothing
-        std::memcpy(buf, in_, readCount_);
-        *count = readCount_;
-        return true;
+        if (!takeRead(buf, count)) return false;
+        if (*count > 0) return true;
     }
+}
+
+int WebConnection::waitReadable(uint32_t ms, int alsoWatch) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        if (!isOpen() || readFailed_) return 1; // for the read that follows to report
+        startRead();
+        // Beast may hold a whole message already, which the socket no longer shows; and what
+        // the socket brings may be a ping alone. Running the loop without waiting settles both.
+        if (link_.ioc.stopped()) link_.ioc.restart();
+        (void)link_.ioc.poll();
+        if (readDone_) return 1;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        pollfd fds[2] = {{handle(), POLLIN, 0}, {alsoWatch, POLLIN, 0}};
+        int n = ::poll(fds, alsoWatch >= 0 ? 2 : 1,
+                       left <= 0 ? 0 : static_cast<int>(std::min<long long>(left, 0x7FFFFFFF)));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return -1;
+        if (n == 0 || !fds[0].revents) return 0;
+    }
+}
+
+bool WebConnection::readRawAvailable(void* buf, uint32_t* count) {
+    if (!readDone_) {
+        *count = 0;
+        return isOpen() && !readFailed_ ? true : failClosed();
+    }
+    return takeRead(buf, count);
 }
 
 bool WebConnection::writeRaw(const void* buf, uint32_t len) {

@@ -39,9 +39,16 @@ protected:
     bool lastErrorWasTimeout() override { return lastWasTimeout_; }
     bool writeRaw(const void* buf, uint32_t len) override;
     bool readRaw(void* buf, uint32_t* count) override;
+    // Beast may hold a message already, where polling the socket cannot see it; and the socket
+    // may bring a ping alone.
+    int waitReadable(uint32_t ms, int alsoWatch) override;
+    bool readRawAvailable(void* buf, uint32_t* count) override;
 
 private:
     bool failClosed();
+    void startRead(); // unless one is under way or done and not yet taken
+    // Hands out a finished read (perhaps nothing, when it held only half a character).
+    bool takeRead(void* buf, uint32_t* count);
 
     WebLink& link_;
     WebPeer peer_;
