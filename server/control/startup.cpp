@@ -131,11 +131,12 @@ std::string webBoardName() {
 }
 
 void runWebSession(Connection& c) {
-    runSession(c);
+    if (waitForBoardOpen()) runSession(c);
 }
 
 // What the main window's WM_CLOSE does, for when there never was a main window.
 void shutDownWithoutWindow() {
+    shutBoardToCallers();
     disconnectAll();
     unloadAllPlugins();
     shutdownWinsock();
@@ -207,6 +208,7 @@ int runServer(const StartupOptions& options) {
     step(VersionText);
     resetSessionList();
     setLoadObserver(showUserLoad);
+    closeBoardToCallers(); // until the main window has loaded the plug-ins
     (void)startWebListener({runWebSession, webBoardName});
     if (startSshListener(startSshSession))
         for (const std::string& line : sshStartupLines())

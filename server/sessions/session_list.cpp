@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <new>
 #include <thread>
 
@@ -151,4 +153,38 @@ void countOutCaller() {
 uint32_t activeUserCount() {
     std::lock_guard lock(admissionLock);
     return activeUsers;
+}
+
+namespace {
+std::mutex boardLock;
+std::condition_variable boardChanged;
+bool boardOpen = true;
+bool boardShut = false;
+
+void setBoard(bool open, bool shut) {
+    {
+        std::lock_guard lock(boardLock);
+        boardOpen = open;
+        boardShut = shut;
+    }
+    boardChanged.notify_all();
+}
+} // namespace
+
+void closeBoardToCallers() {
+    setBoard(false, false);
+}
+
+void openBoardToCallers() {
+    setBoard(true, false);
+}
+
+void shutBoardToCallers() {
+    setBoard(true, true);
+}
+
+bool waitForBoardOpen() {
+    std::unique_lock lock(boardLock);
+    boardChanged.wait(lock, [] { return boardOpen; });
+    return !boardShut;
 }

@@ -59,3 +59,12 @@ void setLoadObserver(LoadObserver observer);
 // Counts an admitted caller out and tells the load observer.
 void countOutCaller();
 uint32_t activeUserCount();
+
+// The listeners that start before the main window (SSH, the caller page) hold their callers
+// here until the plug-ins are loaded, so nobody meets areas whose extensions do nothing. Open
+// unless closed: a server's start closes it, its main window opens it, and shutting it lets the
+// waiting callers go without a session. waitForBoardOpen is false once it is shut.
+void closeBoardToCallers();
+void openBoardToCallers();
+void shutBoardToCallers();
+bool waitForBoardOpen();

@@ -6,6 +6,7 @@
 #include "server/base/caller_threads.h"
 #include "server/log/event_log.h"
 #include "server/sessions/session.h"
+#include "server/sessions/session_list.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ void sshSessionThread(SshCaller caller) {
     SshConnection connection(caller.socketFd, caller.session);
     const bool ready = connection.handshake(checkSshLogin, caller.deadline);
     endSshHandshake(caller.socketFd);
-    if (!ready) return;
+    if (!ready || !waitForBoardOpen()) return;
     // The account's own choice, when it has one, follows at the first screen.
     if (connection.localeIsUtf8()) connection.setCharset(Connection::Charset::Utf8);
     SessionStart start;

@@ -150,12 +150,14 @@ void startMainWindow(HWND window) {
     populateAreaTree(0);
     initPluginDialogs();
     loadAllPlugins(&nextMenuCommandId);
+    openBoardToCallers(); // SSH and web callers waited for the plug-ins
     ovSetForegroundWindow(window);
     // Posted, so that the notice opens once the main window shows, in front of it.
     if (telnetDown) ovPostMessage(window, WM_COMMAND, CmdShowListenerNotice, 0);
 }
 
 void shutDownMainWindow(HWND window) {
+    shutBoardToCallers();
     disconnectAll();
     unloadAllPlugins();
     removeTrayIcon();
