@@ -14,6 +14,20 @@ namespace {
 
 using namespace std::chrono_literals;
 
+// The board's side of one caller: accepted and upgraded to a WebSocket; the socket, or -1.
+int acceptUpgraded(int listener, WebLink& link) {
+    int fd = accept(listener, nullptr, nullptr);
+    if (fd < 0) return -1;
+    beast::error_code ec;
+    link.ws.next_layer().socket().assign(tcp::v4(), fd, ec);
+    bool done = false;
+    link.ws.async_accept([&](beast::error_code e) {
+        ec = e;
+        done = true;
+    });
+    return link.runUntil([&] { return done; }, nullptr) && !ec ? fd : -1;
+}
+
 // The page speaks only UTF-8: a connection set back to the code page (an account that chose
 // DOS characters) still sends box lines as UTF-8 and reads what is typed into the code page.
 TEST(WebConnection, SpeaksUtf8EvenWhenSetToTheCodePage) {
@@ -22,17 +36,9 @@ TEST(WebConnection, SpeaksUtf8EvenWhenSetToTheCodePage) {
     ASSERT_GE(listener, 0);
     std::string typed;
     std::thread board([&] {
-        int fd = accept(listener, nullptr, nullptr);
-        if (fd < 0) return;
         WebLink link;
-        beast::error_code ec;
-        link.ws.next_layer().socket().assign(tcp::v4(), fd, ec);
-        bool done = false;
-        link.ws.async_accept([&](beast::error_code e) {
-            ec = e;
-            done = true;
-        });
-        if (!link.runUntil([&] { return done; }, nullptr) || ec) return;
+        int fd = acceptUpgraded(listener, link);
+        if (fd < 0) return;
         WebConnection c(link, WebPeer{});
         c.setCharset(Connection::Charset::Cp437);
         (void)c.setTimeouts(10000, 10000);
@@ -60,17 +66,9 @@ TEST(WebConnection, ReadAvailableTakesWhatTheLinkHoldsAndIsNotHeldByAPing) {
     std::promise<std::string> keys;
     std::promise<bool> pingLookEnded;
     std::thread board([&] {
-        int fd = accept(listener, nullptr, nullptr);
-        if (fd < 0) return;
         WebLink link;
-        beast::error_code ec;
-        link.ws.next_layer().socket().assign(tcp::v4(), fd, ec);
-        bool done = false;
-        link.ws.async_accept([&](beast::error_code e) {
-            ec = e;
-            done = true;
-        });
-        if (!link.runUntil([&] { return done; }, nullptr) || ec) return;
+        int fd = acceptUpgraded(listener, link);
+        if (fd < 0) return;
         WebConnection c(link, WebPeer{});
         (void)c.setTimeouts(60000, 60000); // far beyond the test's bounds
         std::string got;

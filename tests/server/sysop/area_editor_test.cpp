@@ -316,17 +316,8 @@ TEST_F(AreaEditor, UnsavedEditsAskBeforeAnotherAreaIsShown) {
     // Save with a refused number stays too.
     type(IdcAreaMaxAccess, "99999");
     HTREEITEM files = treeItemOf(b);
-    std::vector<std::string> texts(2);
-    ASSERT_TRUE(ovtest::answerModals([&] { EXPECT_TRUE(ovuiTreeSelect(main, IdcAreaTree, files)); },
-                                     {{OVUI_TEMPLATE_MESSAGEBOX,
-                                       [&](HWND box) {
-                                           texts[0] = windowJson(box)["messageBox"]["text"];
-                                           ovuiMessageBoxAnswer(box, IDYES);
-                                       }},
-                                      {OVUI_TEMPLATE_MESSAGEBOX, [&](HWND box) {
-                                           texts[1] = windowJson(box)["messageBox"]["text"];
-                                           ovuiMessageBoxAnswer(box, IDOK);
-                                       }}}));
+    std::vector<std::string> texts =
+        answerBoxes([&] { return ovuiTreeSelect(main, IdcAreaTree, files); }, {IDYES, IDOK});
     EXPECT_EQ(texts,
               (std::vector<std::string>{question, "Max. must be a number from 0 to 65535."}));
     EXPECT_EQ(ovTreeGetSelection(main, IdcAreaTree), treeItemOf(a));

@@ -226,7 +226,8 @@ std::string EditorTest::answerBox(const std::function<bool()>& input, int answer
     return shown ? text : std::string();
 }
 
-std::vector<std::string> EditorTest::clickAnswering(int id, const std::vector<int>& answers) {
+std::vector<std::string> EditorTest::answerBoxes(const std::function<bool()>& input,
+                                                 const std::vector<int>& answers) {
     std::vector<std::string> texts(answers.size());
     std::vector<ovtest::ModalAnswer> steps;
     for (size_t i = 0; i < answers.size(); ++i)
@@ -234,8 +235,12 @@ std::vector<std::string> EditorTest::clickAnswering(int id, const std::vector<in
                              texts[i] = windowJson(box)["messageBox"]["text"];
                              ovuiMessageBoxAnswer(box, answers[i]);
                          }});
-    EXPECT_TRUE(clickAndAnswer(id, steps));
+    EXPECT_TRUE(ovtest::answerModals([&] { EXPECT_TRUE(input()); }, steps));
     return texts;
+}
+
+std::vector<std::string> EditorTest::clickAnswering(int id, const std::vector<int>& answers) {
+    return answerBoxes([&] { return ovuiClick(main, id); }, answers);
 }
 
 std::vector<std::pair<std::string, std::string>> EditorTest::messageBoxes() {

@@ -54,6 +54,9 @@ protected:
         return answerBox([&] { return ovuiClick(main, id); }, answer);
     }
     // The same for several boxes shown one after the other; their texts, as far as they came.
+    // The same for several message boxes in a row, answered in order; their texts.
+    std::vector<std::string> answerBoxes(const std::function<bool()>& input,
+                                         const std::vector<int>& answers);
     std::vector<std::string> clickAnswering(int id, const std::vector<int>& answers);
 
     // Message boxes shown so far: (caption, text).

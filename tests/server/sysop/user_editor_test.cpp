@@ -198,17 +198,8 @@ TEST_F(UserEditor, UnsavedEditsAskBeforeAnotherAccountIsShown) {
     EXPECT_EQ(text(IdcUserAccess), "99");
     // Save with a refused number stays too.
     type(IdcUserAccess, "70000");
-    std::vector<std::string> texts(2);
-    ASSERT_TRUE(ovtest::answerModals([&] { EXPECT_TRUE(ovuiSelect(main, IdcUserList, 0)); },
-                                     {{OVUI_TEMPLATE_MESSAGEBOX,
-                                       [&](HWND box) {
-                                           texts[0] = windowJson(box)["messageBox"]["text"];
-                                           ovuiMessageBoxAnswer(box, IDYES);
-                                       }},
-                                      {OVUI_TEMPLATE_MESSAGEBOX, [&](HWND box) {
-                                           texts[1] = windowJson(box)["messageBox"]["text"];
-                                           ovuiMessageBoxAnswer(box, IDOK);
-                                       }}}));
+    std::vector<std::string> texts =
+        answerBoxes([&] { return ovuiSelect(main, IdcUserList, 0); }, {IDYES, IDOK});
     EXPECT_EQ(texts,
               (std::vector<std::string>{question, "Access must be a number from 0 to 65535."}));
     EXPECT_EQ(text(IdcUserLogin), "zoe");
